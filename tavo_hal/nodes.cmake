@@ -1,0 +1,1 @@
+# ROS nodes (tavo_node, tavo_teleoperation, topic_check).
