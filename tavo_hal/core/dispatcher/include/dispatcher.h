@@ -1,0 +1,80 @@
+// Switchboard between the bus and the codecs. Upward it merges the bus
+// feedback queues into one, names each frame's module by CAN identifier and
+// hands frame and name to the CodecSet; downward it is the codecs' serial
+// publish callback and puts every frame they build into the bus control queue.
+//
+// Wiring (all before start(), nothing of it is locked): addFeedbackInputQueue,
+// setControlQueue, setCodecSet; then start() and RegisterControlCallback().
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "MAP_MODULE.h"
+#include "codecs.h"
+#include "communication_struct.h"
+
+class Dispatcher {
+ public:
+  Dispatcher();
+  // Stops a running dispatcher as stop() does.
+  ~Dispatcher();
+  Dispatcher(const Dispatcher&) = delete;
+  Dispatcher& operator=(const Dispatcher&) = delete;
+
+  void addFeedbackInputQueue(std::shared_ptr<FrameQueue> queue);
+  // Empty pointers are ignored; the earlier setting is kept.
+  void setControlQueue(std::shared_ptr<FrameQueue> queue);
+  void setCodecSet(std::shared_ptr<CodecSet> codecSet);
+
+  // Starts combine_thread and dispatch_thread; does nothing while running.
+  void start();
+  // Wakes and joins both threads; does nothing (and prints nothing) unless running.
+  void stop();
+
+  // Makes this dispatcher the serial publish callback of every codec in the
+  // codec set. The callback stops forwarding once the dispatcher is destroyed.
+  void RegisterControlCallback();
+  // Queues the frame for the bus; dropped while no control queue is set.
+  void pushControlPacket(std::shared_ptr<CAN_frame> frame);
+
+  // Thread bodies, run by start().
+  void CombineFeedbackQueues();
+  void startDispatch();
+
+ private:
+  friend class DispatcherInspector;  // tests read the identifier table
+
+  // What the codecs' callback holds instead of the dispatcher itself: the
+  // destructor clears `target` (waiting for calls in flight), so a codec that
+  // outlives its dispatcher drops frames instead of calling into freed memory.
+  struct ControlLink {
+    std::shared_mutex mutex;
+    Dispatcher* target = nullptr;
+  };
+
+  void unifiedcallback(const std::shared_ptr<CAN_frame>& frame);
+  std::string getModuleFromCANID(uint32_t can_id) const;
+  void DispatchToProtocol(std::shared_ptr<CAN_frame> frame);
+
+  std::shared_ptr<FrameQueue> control_queue_;
+  std::vector<std::shared_ptr<FrameQueue>> input_queues_;
+  std::shared_ptr<FrameQueue> final_input_queue_;
+  std::shared_ptr<ModuleManager> module_manager_;
+  std::shared_ptr<CodecSet> codecSet_;
+  std::atomic<bool> running_;
+  std::thread combine_thread_;
+  std::thread dispatch_thread_;
+  std::unordered_map<uint32_t, std::string> canIDToDevice;
+  std::mutex data_mutex;
+  std::condition_variable data_condition_;
+  std::shared_ptr<ControlLink> control_link_;
+};
