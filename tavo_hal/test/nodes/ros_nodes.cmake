@@ -1,0 +1,9 @@
+# Tests of tavo_node and tavo_teleoperation: ROS-free math, message sums, and
+# integration runs of the real programs on a private master and virtual bus.
+set(NODE_INCLUDE ${PROJECT_SOURCE_DIR}/node/include)
+
+tavo_add_gtest(node_math_test SOURCES node_math_test.cpp)
+target_include_directories(node_math_test PRIVATE ${NODE_INCLUDE})
+
+tavo_add_gtest(msg_md5_test SOURCES msg_md5_test.cpp LIBS ${catkin_LIBRARIES})
+add_dependencies(msg_md5_test ${catkin_EXPORTED_TARGETS})
