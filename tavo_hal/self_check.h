@@ -1,0 +1,81 @@
+// Judging of topic_check: the monitored topics per robot mode, the statistics
+// of one topic (values, rate over a sliding window), the verdict and the
+// report lines. No ROS here: times are seconds, values are floats.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace self_check {
+
+// Reception times older than this (relative to the newest) leave the rate window.
+constexpr double kRateWindowSeconds = 2.0;
+
+enum class MessageKind { kJointState, kFeedbackStatus, kBms, kImu };
+
+struct TopicSpec {
+  std::string name;
+  MessageKind kind;
+  std::vector<float> min_values;  // one bound per monitored value
+  std::vector<float> max_values;
+  float min_frequency;
+  float max_frequency;
+};
+
+// The topics a robot mode calls for, in registration order.
+std::vector<TopicSpec> monitoredTopics(int mode);
+
+struct DataStats {
+  std::vector<float> min_values;
+  std::vector<float> max_values;
+  std::vector<float> sum_values;
+  std::vector<int> count;
+  float frequency = 0.0f;
+  std::deque<double> timestamps;
+  double last_received_time = 0.0;
+  bool received = false;
+  std::vector<float> set_min_values;
+  std::vector<float> set_max_values;
+  float set_min_frequency = 0.0f;
+  float set_max_frequency = 0.0f;
+  // Per monitored value: messages that lacked it or carried NaN for it.
+  std::vector<int> missing;
+};
+
+DataStats makeStats(const TopicSpec& spec);
+// Adds a reception at `now` and recomputes the rate over the window.
+void updateFrequency(DataStats& stats, double now);
+// One message: its reception time and the monitored values it carried, in
+// order (fewer than the bounds when the message was short).
+void recordMessage(DataStats& stats, double now, const std::vector<float>& values);
+
+enum class Verdict { kNotReceived, kOutOfRange, kPassed };
+Verdict judge(const DataStats& stats);
+
+// Report lines, colour codes included, without the newline.
+std::string waitLine();
+std::string notReceivedLine(const std::string& topic);
+std::string topicLine(const std::string& topic, const DataStats& stats);
+std::vector<std::string> paramLines(const DataStats& stats);
+std::string warningLine(const std::string& topic);
+std::string passedLine(const std::string& topic);
+std::string completedLine();
+std::string interruptLine(int signal_number);
+
+// The robot mode from an operator's line: leading blanks, then an integer;
+// the rest of the line is ignored. False when there is no integer.
+bool parseMode(const std::string& line, int& mode);
+
+// Options for scripts; without any of them the dialogue is the interactive one.
+struct Options {
+  bool has_mode = false;
+  int mode = 0;
+  bool no_wait = false;       // never wait for Enter; the exit status carries the verdict
+  double window_seconds = 4;  // collection time before the report
+};
+// Parses the arguments that ROS left (program name excluded). On failure
+// returns false with a one-line reason in `error`.
+bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+
+}  // namespace self_check
