@@ -9,7 +9,12 @@
 //
 // Time stamps: CAN_frame::timestamp is the receive time in seconds since the
 // Unix epoch (CLOCK_REALTIME), as a double. SocketCAN uses the kernel's receive
-// stamp (SO_TIMESTAMP); the virtual bus stamps the frame when it is read.
+// stamp (SO_TIMESTAMPNS); the virtual bus stamps the frame when it is read.
+//
+// Frames leave only when CAN-FD can carry them (len 0-8, 12, 16, 20, 24, 32,
+// 48 or 64, equal to data.size(), identifier of at most 29 bits); any other
+// frame is dropped with one line on standard error. While the device cannot be
+// opened the writer discards what it takes from the control queue.
 #pragma once
 
 #include <memory>
@@ -27,12 +32,13 @@ class CAN_Interface {
   CAN_Interface(const CAN_Interface&) = delete;
   CAN_Interface& operator=(const CAN_Interface&) = delete;
 
-  // Received frames are enqueued here, in order of reception.
+  // Received frames are enqueued here, in order of reception. The queues are
+  // taken at connect(); an empty pointer is ignored.
   void setFDCANFeedbackQueue(std::shared_ptr<FrameQueue> queue);
   // Frames enqueued here, from any thread, are sent in queue order.
   void setFDCANControlQueue(std::shared_ptr<FrameQueue> queue);
   // Opens the device and starts the reader and writer threads. Failures are
-  // reported on standard error; the program runs on.
+  // reported on standard error; the program runs on. A second call does nothing.
   void connect();
 
  private:

@@ -1,0 +1,36 @@
+// Conversions between CAN_frame and the kernel's SocketCAN frame structures,
+// and the check every frame passes before it goes onto a bus. No sockets here.
+#pragma once
+
+#include <linux/can.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "communication_struct.h"
+
+namespace frame_conversion {
+
+// True for the payload lengths CAN-FD can carry: 0-8, 12, 16, 20, 24, 32, 48, 64.
+bool is_fd_length(size_t len);
+
+// True when the frame can go onto a bus: its len is a CAN-FD length, data holds
+// exactly len bytes and can_id fits in 29 bits. Otherwise one line on standard
+// error, starting with `where`, says why the frame is not sent.
+bool sendable(const CAN_frame& frame, const char* where);
+
+// Identifiers above 11 bits are sent as extended (29-bit) frames.
+canid_t raw_id(uint32_t can_id);
+
+// Classic frame for payloads of up to 8 bytes; false (and the stderr line) otherwise.
+bool to_can_frame(const CAN_frame& frame, struct can_frame& out);
+// CAN-FD frame with bit-rate switching; false (and the stderr line) for a frame that is not sendable.
+bool to_canfd_frame(const CAN_frame& frame, struct canfd_frame& out);
+
+// Received frames, stamped with `timestamp` (seconds). The identifier loses the
+// SocketCAN flag bits; a remote request carries no data. A length the frame
+// type cannot carry gives nullptr and one line on standard error.
+std::shared_ptr<CAN_frame> from_can_frame(const struct can_frame& in, double timestamp);
+std::shared_ptr<CAN_frame> from_canfd_frame(const struct canfd_frame& in, double timestamp);
+
+}  // namespace frame_conversion

@@ -1,0 +1,105 @@
+#include "can_backend.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "frame_conversion.h"
+#include "utils.h"
+
+namespace {
+// The control queue has no wake-up of its own: the writer looks at it this often.
+constexpr std::chrono::microseconds kControlPollPeriod{200};
+// Frames taken per writer pass; a full batch is followed by the next pass at once.
+constexpr size_t kBatch = 64;
+// Frames still sent after stop(): what was queued before destruction goes out.
+constexpr size_t kFinalDrain = 1024;
+
+timespec to_timespec(std::chrono::nanoseconds d) {
+  const auto ns = d.count() < 0 ? 0 : d.count();
+  return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+}  // namespace
+
+double seconds_of(const timespec& ts) {
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double realtime_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return seconds_of(ts);
+}
+
+CanBackend::CanBackend(std::string device, std::shared_ptr<FrameQueue> feedback, std::shared_ptr<FrameQueue> control)
+    : device_(std::move(device)),
+      tag_("CAN_Interface " + device_),
+      feedback_(std::move(feedback)),
+      control_(std::move(control)),
+      wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  if (wake_fd_ < 0) perror((tag_ + ": eventfd").c_str());
+}
+
+CanBackend::~CanBackend() {
+  stop();
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+void CanBackend::start() {
+  reader_ = std::thread([this] {
+    set_thread_name("can_reader");
+    read_loop();
+  });
+  writer_ = std::thread([this] { write_loop(); });
+}
+
+void CanBackend::stop() {
+  if (!stopping_.exchange(true, std::memory_order_acq_rel) && wake_fd_ >= 0) {
+    const uint64_t one = 1;
+    if (write(wake_fd_, &one, sizeof one) < 0) perror((tag_ + ": eventfd write").c_str());
+  }
+  if (reader_.joinable()) reader_.join();
+  if (writer_.joinable()) writer_.join();
+}
+
+bool CanBackend::pause(std::chrono::nanoseconds period) {
+  if (stopping()) return false;
+  pollfd wake{wake_fd_, POLLIN, 0};
+  const timespec ts = to_timespec(period);
+  ppoll(&wake, 1, &ts, nullptr);
+  return !stopping();
+}
+
+bool CanBackend::wait_readable(int fd, std::chrono::nanoseconds timeout) {
+  if (stopping()) return false;
+  pollfd fds[2] = {{fd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  const timespec ts = to_timespec(timeout);
+  const int ready = ppoll(fds, 2, &ts, nullptr);
+  return ready > 0 && fds[0].revents != 0 && !stopping();
+}
+
+void CanBackend::deliver(std::shared_ptr<CAN_frame> frame) {
+  if (feedback_) feedback_->enqueue(std::move(frame));
+}
+
+void CanBackend::take(FrameBatch& batch, size_t limit) {
+  batch.clear();
+  std::shared_ptr<CAN_frame> frame;
+  while (batch.size() < limit && control_ && control_->try_dequeue(frame)) {
+    if (frame && frame_conversion::sendable(*frame, tag_.c_str())) batch.push_back(std::move(frame));
+  }
+}
+
+void CanBackend::write_loop() {
+  set_thread_name("can_writer");
+  FrameBatch batch;
+  while (!stopping()) {
+    take(batch, kBatch);
+    send(batch);
+    if (batch.size() < kBatch) pause(kControlPollPeriod);
+  }
+  take(batch, kFinalDrain);
+  send(batch);
+}

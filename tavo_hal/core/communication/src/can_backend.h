@@ -1,0 +1,76 @@
+// What both bus backends share: the reader and writer threads, their stop path
+// (an eventfd that wakes every wait at once) and the hand-over of frames to and
+// from the two queues.
+#pragma once
+
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "communication_struct.h"
+
+using FrameBatch = std::vector<std::shared_ptr<CAN_frame>>;
+
+// Seconds since the Unix epoch.
+double seconds_of(const timespec& ts);
+double realtime_seconds();
+
+class CanBackend {
+ public:
+  virtual ~CanBackend();
+  CanBackend(const CanBackend&) = delete;
+  CanBackend& operator=(const CanBackend&) = delete;
+
+ protected:
+  CanBackend(std::string device, std::shared_ptr<FrameQueue> feedback, std::shared_ptr<FrameQueue> control);
+
+  // Starts the reader and the writer. Called once the backend is set up.
+  void start();
+  // Stops and joins both threads; idempotent. Every derived destructor calls it
+  // first, because the threads use the derived parts.
+  void stop();
+
+  bool stopping() const { return stopping_.load(std::memory_order_acquire); }
+  // Sleeps for `period`; false (at once) when stopping.
+  bool pause(std::chrono::nanoseconds period);
+  // True when `fd` became readable (or has an error pending) within `timeout`;
+  // false on time-out or when stopping.
+  bool wait_readable(int fd, std::chrono::nanoseconds timeout);
+  void deliver(std::shared_ptr<CAN_frame> frame);
+  const std::string& device() const { return device_; }
+  // Prefix of every diagnostic line: "CAN_Interface <device>".
+  const std::string& tag() const { return tag_; }
+
+  // Runs on the reader thread until stopping() holds.
+  virtual void read_loop() = 0;
+  // Sends `frames` (all sendable) in order; runs on the writer thread, also
+  // with an empty batch on every pass so that a backend can retry. After stop()
+  // one final call hands over what was still queued; it must not wait.
+  virtual void send(const FrameBatch& frames) = 0;
+
+ private:
+  void write_loop();
+  // Takes up to `limit` sendable frames from the control queue; refused frames
+  // get their stderr line and are dropped.
+  void take(FrameBatch& batch, size_t limit);
+
+  const std::string device_;
+  const std::string tag_;
+  const std::shared_ptr<FrameQueue> feedback_;
+  const std::shared_ptr<FrameQueue> control_;
+  const int wake_fd_;
+  std::atomic<bool> stopping_{false};
+  std::thread reader_;
+  std::thread writer_;
+};
+
+std::unique_ptr<CanBackend> make_socketcan_backend(const std::string& device, std::shared_ptr<FrameQueue> feedback,
+                                                   std::shared_ptr<FrameQueue> control);
+std::unique_ptr<CanBackend> make_virtual_bus_backend(const std::string& directory, const std::string& device,
+                                                     std::shared_ptr<FrameQueue> feedback,
+                                                     std::shared_ptr<FrameQueue> control);

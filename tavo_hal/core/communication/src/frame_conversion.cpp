@@ -1,0 +1,97 @@
+#include "frame_conversion.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace frame_conversion {
+
+namespace {
+// The line that says why a frame does not leave or is not taken.
+void refuse(const char* where, uint32_t can_id, const char* problem, size_t value) {
+  char id[16];
+  std::snprintf(id, sizeof id, "0x%03X", can_id);
+  std::cerr << where << ": frame " << id << " dropped: " << problem << " " << value << std::endl;
+}
+}  // namespace
+
+bool is_fd_length(size_t len) {
+  static constexpr size_t kLongLengths[] = {12, 16, 20, 24, 32, 48, 64};
+  return len <= CAN_MAX_DLEN ||
+         std::find(std::begin(kLongLengths), std::end(kLongLengths), len) != std::end(kLongLengths);
+}
+
+bool sendable(const CAN_frame& frame, const char* where) {
+  if (!is_fd_length(frame.len)) {
+    refuse(where, frame.can_id, "CAN-FD cannot carry a payload of length", frame.len);
+    return false;
+  }
+  if (frame.data.size() != frame.len) {
+    refuse(where, frame.can_id, "len does not match the number of data bytes,", frame.data.size());
+    return false;
+  }
+  if (frame.can_id > CAN_EFF_MASK) {
+    refuse(where, frame.can_id, "identifier wider than 29 bits:", frame.can_id);
+    return false;
+  }
+  return true;
+}
+
+canid_t raw_id(uint32_t can_id) { return can_id > CAN_SFF_MASK ? (can_id | CAN_EFF_FLAG) : can_id; }
+
+bool to_can_frame(const CAN_frame& frame, struct can_frame& out) {
+  if (!sendable(frame, "to_can_frame")) return false;
+  if (frame.len > CAN_MAX_DLEN) {
+    refuse("to_can_frame", frame.can_id, "a classic frame cannot carry a payload of length", frame.len);
+    return false;
+  }
+  std::memset(&out, 0, sizeof out);
+  out.can_id = raw_id(frame.can_id);
+  out.can_dlc = frame.len;
+  std::copy(frame.data.begin(), frame.data.end(), out.data);
+  return true;
+}
+
+bool to_canfd_frame(const CAN_frame& frame, struct canfd_frame& out) {
+  if (!sendable(frame, "to_canfd_frame")) return false;
+  std::memset(&out, 0, sizeof out);
+  out.can_id = raw_id(frame.can_id);
+  out.len = frame.len;
+  out.flags = CANFD_BRS;
+#ifdef CANFD_FDF
+  out.flags |= CANFD_FDF;
+#endif
+  std::copy(frame.data.begin(), frame.data.end(), out.data);
+  return true;
+}
+
+namespace {
+std::shared_ptr<CAN_frame> received(canid_t raw, const uint8_t* data, size_t len, double timestamp) {
+  auto frame = std::make_shared<CAN_frame>();
+  frame->timestamp = timestamp;
+  frame->can_id = (raw & CAN_EFF_FLAG) ? (raw & CAN_EFF_MASK) : (raw & CAN_SFF_MASK);
+  if (raw & CAN_RTR_FLAG) len = 0;
+  frame->len = static_cast<uint8_t>(len);
+  frame->data.assign(data, data + len);
+  return frame;
+}
+}  // namespace
+
+std::shared_ptr<CAN_frame> from_can_frame(const struct can_frame& in, double timestamp) {
+  if (in.can_dlc > CAN_MAX_DLEN) {
+    refuse("from_can_frame", in.can_id & CAN_EFF_MASK, "a classic frame cannot carry a payload of length", in.can_dlc);
+    return nullptr;
+  }
+  return received(in.can_id, in.data, in.can_dlc, timestamp);
+}
+
+std::shared_ptr<CAN_frame> from_canfd_frame(const struct canfd_frame& in, double timestamp) {
+  if (!is_fd_length(in.len)) {
+    refuse("from_canfd_frame", in.can_id & CAN_EFF_MASK, "CAN-FD cannot carry a payload of length", in.len);
+    return nullptr;
+  }
+  return received(in.can_id, in.data, in.len, timestamp);
+}
+
+}  // namespace frame_conversion

@@ -1,0 +1,202 @@
+// SocketCAN: one raw CAN socket with CAN-FD frames on the named network device.
+// The reader owns the socket's life: after an error it closes the socket and
+// reopens it every kReopenPeriod, quietly, until the device is back. The first
+// fault is reported once (perror style); the first frame moved afterwards is
+// reported on standard output. While there is no socket the writer discards
+// what it takes from the control queue, so that no stale command reaches the
+// bus when the device comes back and the queue does not grow without bound.
+#include <linux/can.h>
+#include <linux/can/raw.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+
+#include "can_backend.h"
+#include "frame_conversion.h"
+
+namespace {
+
+constexpr std::chrono::seconds kReopenPeriod{1};
+constexpr std::chrono::seconds kReadWait{1};
+constexpr std::chrono::milliseconds kRetryFullQueue{1};
+// A transmit queue that stays full this long is reported (once per episode).
+constexpr std::chrono::seconds kFullQueueReport{1};
+
+// Closes the descriptor when the last user lets go, so the writer never sends
+// on a number the reader has closed and reused.
+struct Socket {
+  explicit Socket(int descriptor) : fd(descriptor) {}
+  ~Socket() { close(fd); }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  const int fd;
+};
+
+class SocketCanBackend : public CanBackend {
+ public:
+  SocketCanBackend(const std::string& device, std::shared_ptr<FrameQueue> feedback, std::shared_ptr<FrameQueue> control)
+      : CanBackend(device, std::move(feedback), std::move(control)) {
+    set_socket(open_socket());
+    start();
+  }
+  ~SocketCanBackend() override { stop(); }
+
+ private:
+  std::shared_ptr<Socket> socket() {
+    std::lock_guard<std::mutex> lock(socket_mutex_);
+    return socket_;
+  }
+  void set_socket(std::shared_ptr<Socket> socket) {
+    std::lock_guard<std::mutex> lock(socket_mutex_);
+    socket_ = std::move(socket);
+  }
+
+  // Reports the failed call `what` unless a fault is already on record; errno must still be the call's.
+  void fault(const char* what) {
+    const int error = errno;
+    if (fault_reported_.exchange(true)) return;
+    errno = error;
+    perror((tag() + ": " + what).c_str());
+  }
+  void worked() {
+    if (fault_reported_.load(std::memory_order_relaxed) && fault_reported_.exchange(false)) {
+      std::cout << tag() << ": device works again" << std::endl;
+    }
+  }
+
+  std::shared_ptr<Socket> open_socket() {
+    const int fd = ::socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
+    if (fd < 0) {
+      fault("socket");
+      return nullptr;
+    }
+    auto sock = std::make_shared<Socket>(fd);
+    const int on = 1;
+    if (setsockopt(fd, SOL_CAN_RAW, CAN_RAW_FD_FRAMES, &on, sizeof on) < 0) {
+      fault("setsockopt CAN_RAW_FD_FRAMES");
+      return nullptr;
+    }
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) < 0) {
+      fault("setsockopt SO_TIMESTAMPNS");  // frames are then stamped on reading
+    }
+    sockaddr_can addr{};
+    addr.can_family = AF_CAN;
+    addr.can_ifindex = static_cast<int>(if_nametoindex(device().c_str()));
+    if (addr.can_ifindex == 0) {
+      fault("if_nametoindex");
+      return nullptr;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+      fault("bind");
+      return nullptr;
+    }
+    return sock;
+  }
+
+  void read_loop() override {
+    while (!stopping()) {
+      auto sock = socket();
+      if (!sock) {
+        if (pause(kReopenPeriod)) set_socket(open_socket());
+        continue;
+      }
+      if (wait_readable(sock->fd, kReadWait) && !receive_all(*sock)) set_socket(nullptr);
+    }
+  }
+
+  // Reads until the socket is empty; false after a read error.
+  bool receive_all(const Socket& sock) {
+    for (;;) {
+      canfd_frame raw{};
+      iovec iov{&raw, sizeof raw};
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+      msghdr msg{};
+      msg.msg_iov = &iov;
+      msg.msg_iovlen = 1;
+      msg.msg_control = control;
+      msg.msg_controllen = sizeof control;
+      const ssize_t n = recvmsg(sock.fd, &msg, MSG_DONTWAIT);
+      if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return true;
+        fault("read");
+        return false;
+      }
+      std::shared_ptr<CAN_frame> frame;
+      if (n == static_cast<ssize_t>(CAN_MTU)) {
+        can_frame classic{};
+        std::memcpy(&classic, &raw, CAN_MTU);
+        frame = frame_conversion::from_can_frame(classic, stamp_of(msg));
+      } else if (n == static_cast<ssize_t>(CANFD_MTU)) {
+        frame = frame_conversion::from_canfd_frame(raw, stamp_of(msg));
+      }
+      if (!frame) continue;
+      worked();
+      deliver(std::move(frame));
+    }
+  }
+
+  static double stamp_of(msghdr& msg) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+        timespec ts{};
+        std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+        return seconds_of(ts);
+      }
+    }
+    return realtime_seconds();
+  }
+
+  void send(const FrameBatch& frames) override {
+    for (const auto& frame : frames) {
+      if (frame->len <= CAN_MAX_DLEN) {
+        can_frame raw{};
+        if (frame_conversion::to_can_frame(*frame, raw)) write_frame(&raw, CAN_MTU);
+      } else {
+        canfd_frame raw{};
+        if (frame_conversion::to_canfd_frame(*frame, raw)) write_frame(&raw, CANFD_MTU);
+      }
+    }
+  }
+
+  // A full transmit queue (ENOBUFS) is waited out; any other failure drops the frame.
+  void write_frame(const void* raw, size_t size) {
+    const auto since = std::chrono::steady_clock::now();
+    bool full_reported = false;
+    for (;;) {
+      auto sock = socket();
+      if (!sock) return;
+      const ssize_t n = ::send(sock->fd, raw, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n == static_cast<ssize_t>(size)) {
+        worked();
+        return;
+      }
+      if (n >= 0) errno = EIO;  // a short write: the kernel took part of a frame
+      if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR) {
+        fault("write");
+        return;
+      }
+      if (!full_reported && std::chrono::steady_clock::now() - since > kFullQueueReport) {
+        std::cerr << tag() << ": transmit queue full for over a second; holding the frame until it drains" << std::endl;
+        full_reported = true;
+      }
+      if (!pause(kRetryFullQueue)) return;
+    }
+  }
+
+  std::mutex socket_mutex_;
+  std::shared_ptr<Socket> socket_;
+  std::atomic<bool> fault_reported_{false};
+};
+
+}  // namespace
+
+std::unique_ptr<CanBackend> make_socketcan_backend(const std::string& device, std::shared_ptr<FrameQueue> feedback,
+                                                   std::shared_ptr<FrameQueue> control) {
+  return std::make_unique<SocketCanBackend>(device, std::move(feedback), std::move(control));
+}
