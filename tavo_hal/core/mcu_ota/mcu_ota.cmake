@@ -10,7 +10,7 @@ target_include_directories(mcu_ota PUBLIC ${CMAKE_CURRENT_LIST_DIR}/include)
 target_compile_options(mcu_ota PRIVATE ${TAVO_WARNINGS})
 
 # The firmware updater: drives the update over the bus.
-if(TARGET communication AND TARGET dispatcher AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/app/mcu_updater.cpp)
+if(TARGET communication AND TARGET dispatcher)
   add_executable(mcu_updater ${CMAKE_CURRENT_LIST_DIR}/app/mcu_updater.cpp)
   target_compile_options(mcu_updater PRIVATE ${TAVO_WARNINGS})
   target_link_libraries(mcu_updater PRIVATE mcu_ota dispatcher communication)

@@ -1,0 +1,396 @@
+// mcu_updater: writes a firmware image into one microcontroller on the CAN-FD
+// bus. Usage: mcu_updater <image path> <destination CAN id, decimal>
+//
+// Each update frame travels in one CAN-FD frame under the destination id; the
+// MCU answers under the same id. Attempts repeat until one succeeds; the
+// program then stays alive until SIGTERM (or SIGINT) ends it with status 255.
+#include <signal.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "can_interface.h"
+#include "communication_struct.h"
+#include "dispatcher.h"
+#include "fdcan_carrier.h"
+#include "ota_state.h"
+#include "protocol_api.h"
+
+using namespace mcu_ota;
+
+namespace {
+
+constexpr int kMaxImageSize = 1048576;  // an image must be smaller than this
+constexpr int kPackDataSize = 32;
+constexpr int kFormatDataSize = 36;
+constexpr int kStepTimeoutMs = 1000;
+constexpr int kPackWindowMs = 80;
+constexpr int kFormatWindowMs = 10000;
+constexpr int kOtaWindowMs = 200;
+constexpr uint32_t kMaxCanId = 0x1FFFFFFF;
+
+constexpr uint8_t kAckFailed = 0;
+constexpr uint8_t kAckDone = 1;
+constexpr uint8_t kAckResend = 2;
+constexpr uint8_t kAckStartUpdate = 3;
+constexpr uint8_t kAckWritten = 4;
+constexpr uint8_t kAckFlashError = 5;
+constexpr uint8_t kAckBootloader = 6;
+
+}  // namespace
+
+uint8_t ota_pack[kMaxImageSize];
+int ota_pack_len = -1;
+int g_dest_id = 0;
+std::shared_ptr<CAN_Interface> can_interface_;
+std::shared_ptr<FrameQueue> can_input_queue_;
+std::shared_ptr<FrameQueue> can_control_queue_;
+std::shared_ptr<Dispatcher> dispatcher_;
+
+namespace {
+
+volatile sig_atomic_t g_stop_signal = 0;
+
+// The handler only records the signal; every wait of the program passes
+// through sleep_us, which prints and exits from ordinary context, so the bus
+// interface is shut down by its destructor.
+void exit_if_signalled() {
+  if (g_stop_signal == 0) return;
+  printf("Received SIGTERM signal (%d). Exiting...\n", static_cast<int>(g_stop_signal));
+  std::exit(-1);
+}
+
+void sleep_us(long us) {
+  exit_if_signalled();
+  struct timespec ts {
+    us / 1000000, (us % 1000000) * 1000
+  };
+  nanosleep(&ts, nullptr);  // a signal cuts the sleep short
+  exit_if_signalled();
+}
+
+void sleep_ms(long ms) { sleep_us(ms * 1000); }
+
+int64_t now_ms() {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  return static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+// A deadline of start + time-out; a time-out of 0 never expires.
+class Deadline {
+ public:
+  explicit Deadline(int time_out_ms) : end_(now_ms() + time_out_ms), unlimited_(time_out_ms == 0) {}
+  bool passed() const { return !unlimited_ && now_ms() >= end_; }
+
+ private:
+  int64_t end_;
+  bool unlimited_;
+};
+
+const API_UPDATE_ACT_DEF_T& last_ack() { return ota_state().respond_update_act; }
+
+// A decimal integer in the signed 32-bit range that is also a CAN identifier.
+bool parse_dest_id(const char* text, int* id) {
+  if (!(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' || text[0] == '+')) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < INT32_MIN || value > INT32_MAX) return false;
+  if (value < 0 || value > kMaxCanId) return false;
+  *id = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+void sigterm_handler(int signum) { g_stop_signal = signum; }
+
+int load_package(const char* path) {
+  ota_pack_len = -1;
+  if (access(path, R_OK) != 0) {
+    printf("file cannot read: %s \n", path);
+    return -1;
+  }
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) {
+    puts("open err!");
+    return -1;
+  }
+  memset(ota_pack, 0, sizeof ota_pack);
+  const size_t count = fread(ota_pack, 1, sizeof ota_pack, file);
+  const bool read_failed = ferror(file) != 0;
+  fclose(file);
+  if (read_failed) {
+    perror(path);
+    return -1;
+  }
+  if (count == sizeof ota_pack) {
+    puts("error file is too big!");
+    return -1;
+  }
+  puts("load package success!");
+  ota_pack_len = static_cast<int>(count);
+  return ota_pack_len;
+}
+
+void fdcan_init() {
+  can_interface_ = std::make_shared<CAN_Interface>("can0");
+  can_input_queue_ = std::make_shared<FrameQueue>();
+  dispatcher_ = std::make_shared<Dispatcher>();
+  can_control_queue_ = std::make_shared<FrameQueue>();
+  can_interface_->setFDCANFeedbackQueue(can_input_queue_);
+  can_interface_->setFDCANControlQueue(can_control_queue_);
+  puts("55");
+  can_interface_->connect();
+}
+
+int16_t fdcan_send(const uint8_t* msg, uint16_t len) {
+  std::vector<uint8_t> data = fdcan_payload(msg, len);
+  if (data.empty()) {
+    fprintf(stderr, "update frame of %u bytes does not fit one CAN-FD frame; not sent\n", len);
+    return static_cast<int16_t>(len);
+  }
+  auto frame = std::make_shared<CAN_frame>();
+  frame->timestamp = 0.0;
+  frame->can_id = static_cast<uint32_t>(g_dest_id);
+  frame->len = static_cast<uint8_t>(data.size());
+  frame->data = std::move(data);
+  can_control_queue_->enqueue(frame);
+  return static_cast<int16_t>(len);
+}
+
+// The first waiting frame from the destination; every frame queued behind it
+// is dropped, so one message per call reaches the ring buffer.
+int fdcan_recv(uint8_t* rcv_buf, int data_len) {
+  std::shared_ptr<CAN_frame> frame;
+  while (can_input_queue_->try_dequeue(frame)) {
+    if (!frame || frame->can_id != static_cast<uint32_t>(g_dest_id)) continue;
+    const size_t count = std::min({static_cast<size_t>(frame->len), frame->data.size(), static_cast<size_t>(data_len)});
+    memcpy(rcv_buf, frame->data.data(), count);
+    std::shared_ptr<CAN_frame> behind;
+    while (can_input_queue_->try_dequeue(behind)) {
+    }
+    return static_cast<int>(count);
+  }
+  return 0;
+}
+
+int get_one_pack(int time_out_ms) {
+  const Deadline deadline(time_out_ms);
+  while (!deadline.passed()) {
+    uint8_t rcv_buf[1024] = {};
+    const int count = fdcan_recv(rcv_buf, sizeof rcv_buf);
+    if (count > 0) api_push_data(rcv_buf, static_cast<uint16_t>(count));
+    sleep_us(1);
+    const int type = api_get_main_package();
+    if (type > 0) return type;
+  }
+  return -1;
+}
+
+int req_handshake(int time_out_ms) {
+  const Deadline deadline(time_out_ms);
+  api_send_request_extra(1);
+  sleep_ms(10);
+  while (!deadline.passed()) {
+    if (get_one_pack(50) == RESPOND_HANDSHAKE) {
+      printf("\033[1;32mGet the pro name success, name: %.32s\n\033[0m",
+             reinterpret_cast<const char*>(ota_state().get_pro_name.str_name));
+      return 1;
+    }
+    sleep_ms(1);
+  }
+  printf("\033[1;31mERROR: getting handshake timeout\n\033[0m");
+  return 0;
+}
+
+int send_ota_command_enota(int time_out_ms) {
+  const Deadline deadline(time_out_ms);
+  while (!deadline.passed()) {
+    api_send_request_en_ota();
+    sleep_ms(20);
+    const Deadline window(kOtaWindowMs);
+    while (!window.passed()) {
+      const int type = get_one_pack(100);
+      const uint8_t act = last_ack().act;
+      printf("=======392 =====%d, %d===\n", type, act);
+      if (type == REQUEST_UPDATE_PACK && (act == kAckStartUpdate || act == kAckBootloader)) {
+        printf("get start OTA signal! %s \n",
+               act == kAckStartUpdate ? "\033[1;33m_START_UPDATE \033[0m" : "\033[1;33m_EN_BOOTLOADER\033[0m");
+        return 1;
+      }
+      sleep_ms(5);
+    }
+  }
+  puts("ERROR: getting en ota timeout");
+  return 0;
+}
+
+int send_format(int time_out_ms) {
+  const Deadline deadline(time_out_ms);
+  const int all_pack_num = (ota_pack_len + kPackDataSize - 1) / kPackDataSize;
+  while (!deadline.passed()) {
+    api_send_update_pack(ota_pack, kFormatDataSize, all_pack_num, kFormatPackId, OTA_UPDATE_DATA);
+    const Deadline window(kFormatWindowMs);
+    while (!window.passed()) {
+      if (get_one_pack(kFormatWindowMs) != REQUEST_UPDATE_PACK) continue;
+      const API_UPDATE_ACT_DEF_T ack = last_ack();
+      if (ack.act == kAckResend) break;
+      if (ack.act != kAckDone) continue;
+      if (ack.update_pack_id == kFormatPackId) return 1;
+      puts("ERROR: update_pack_id mismatch ");
+    }
+  }
+  puts("ERROR: getting send format timeout");
+  return 0;
+}
+
+int send_single_package(int time_out_ms, const uint8_t* data, int len, int total_pkg_num, int pkg_id,
+                        int update_status) {
+  const Deadline deadline(time_out_ms);
+  const uint16_t wire_id = static_cast<uint16_t>(pkg_id);
+  while (!deadline.passed()) {
+    api_send_update_pack(data, len, total_pkg_num, pkg_id, static_cast<uint16_t>(update_status));
+    const int64_t sent_at = now_ms();
+    const Deadline window(kPackWindowMs);
+    bool resend = false;
+    while (!resend && !window.passed()) {
+      if (get_one_pack(kPackWindowMs) != REQUEST_UPDATE_PACK) continue;
+      const API_UPDATE_ACT_DEF_T ack = last_ack();
+      switch (ack.act) {
+        case kAckDone:
+        case kAckWritten:
+          if (ack.update_pack_id != wire_id) break;
+          printf("OK!(%03d), pack_id = %d\n", static_cast<int>(now_ms() - sent_at), pkg_id);
+          return 1;
+        case kAckResend:
+          if (ack.update_pack_id == wire_id) puts("ERROR: got resend flag,resending ");
+          resend = true;
+          break;
+        case kAckFailed:
+        case kAckStartUpdate:
+          printf("ERROR: status brock, need start Over Again!! ack: %d \n", ack.act);
+          return 0;
+        case kAckFlashError:
+          puts("ERROR: got flash write error, need reboot");
+          api_send_request_ota_reboot();
+          return 0;
+        default:
+          puts("ERROR: got unused flag,try next ack package");
+          return 0;
+      }
+    }
+  }
+  puts("ERROR: getting en ota timeout");
+  return 0;
+}
+
+int distribute_ota_package() {
+  const int total = (ota_pack_len + kPackDataSize - 1) / kPackDataSize;
+  int pack_id = 0;
+  for (int cur_ptr = 0; cur_ptr < ota_pack_len; cur_ptr += kPackDataSize) {
+    printf("cur_ptr = %d, ota_pack_len = %d\n", cur_ptr, ota_pack_len);
+    const bool last = cur_ptr + kPackDataSize >= ota_pack_len;
+    const int len = last ? ota_pack_len - cur_ptr : kPackDataSize;
+    if (!send_single_package(kStepTimeoutMs, ota_pack + cur_ptr, len, total, pack_id, OTA_UPDATE_DATA)) {
+      printf("\033[1;31mOTA failed once: %d\033[0m\n", pack_id);
+      return 0;
+    }
+    if (!last) ++pack_id;
+    printf("total: %d, current pack id %d\n", total, pack_id);
+  }
+  printf("\033[1;32mSEND OTA finished FLAG!!\n\033[0m");
+  if (send_single_package(kStepTimeoutMs, ota_pack, kPackDataSize, total, total - 1, OTA_UPDATE_FINISHED)) {
+    puts("\033[1;32mGET OTA finished !!\033[0m");
+    return 1;
+  }
+  puts("\033[1;32mOTA failed, because last package!!\033[0m");
+  return 0;
+}
+
+int upgrade_mcu() {
+  protocol_init();
+  puts("req_handshake 111 ");
+  if (!req_handshake(kStepTimeoutMs)) {
+    puts("Error: when request handshake");
+    return 0;
+  }
+  puts("send_ota_command_enota 117");
+  if (!send_ota_command_enota(kStepTimeoutMs)) {
+    puts("Error: enter ota mode failed, maybe caused by OLD MCU firmware");
+  }
+  sleep_ms(500);
+  puts("req_handshake 125");
+  if (!req_handshake(kStepTimeoutMs)) {
+    puts("Error: when request handshake second times");
+    return 0;
+  }
+  puts("SUCCESS: when request handshake second times");
+  puts("send_ota_command_enota 134");
+  bool in_ota_mode = send_ota_command_enota(kStepTimeoutMs);
+  if (in_ota_mode) {
+    puts("SUCCESS: enter ota mode second times");
+    puts("send_format  134");
+    in_ota_mode = send_format(kStepTimeoutMs);
+  }
+  if (!in_ota_mode) {
+    puts("Error: enter ota mode failed second times");
+    return 0;
+  }
+  puts("distribute_ota_package");
+  if (!distribute_ota_package()) return 0;
+  puts("SUCCESS: ota success!!!!! ");
+  return 1;
+}
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);  // every line reaches a log or pipe at once
+  struct sigaction action {};
+  action.sa_handler = sigterm_handler;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGTERM, &action, nullptr) != 0 || sigaction(SIGINT, &action, nullptr) != 0) {
+    perror("Error setting SIGTERM signal handler");
+    return -1;
+  }
+  if (argc < 3) {
+    puts("The argc is not correct!");
+    return -1;
+  }
+  printf("The path = %s, dest FDCAN id = %s\n", argv[1], argv[2]);
+  if (!parse_dest_id(argv[2], &g_dest_id)) {
+    printf("\033[1;31mERROR: dest FDCAN id %s is not a CAN identifier (decimal, 0 to %u)\033[0m\n", argv[2], kMaxCanId);
+    return -1;
+  }
+
+  // The bus threads start with the stop signals blocked, so the signals reach
+  // the main thread and cut its sleeps short.
+  sigset_t stop_signals, previous;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  fdcan_init();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  exit_if_signalled();
+
+  if (load_package(argv[1]) <= 0) {
+    puts("load file failed!");
+    return -1;
+  }
+  api_reg_sendfunc(fdcan_send);
+  for (int attempt = 1;; ++attempt) {
+    printf("try OTA from #%0d\n", attempt);
+    if (upgrade_mcu()) break;
+  }
+  for (;;) sleep_ms(1000);
+}
