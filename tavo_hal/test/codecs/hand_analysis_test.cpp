@@ -101,17 +101,4 @@ TEST(HandEncode, RoundTripThroughFeedbackLayout) {
   }
 }
 
-TEST(HandEncode, FrameIdentifierBySide) {
-  const hand_control_command cmd = zero_command();
-  const CAN_frame left = hand_analysis::encode_hand(cmd, "LEFT_HAND");
-  const CAN_frame right = hand_analysis::encode_hand(cmd, "RIGHT_HAND");
-  EXPECT_EQ(left.can_id, 0x55u);
-  EXPECT_EQ(right.can_id, 0x65u);
-  EXPECT_EQ(left.len, 36);
-  EXPECT_EQ(left.data.size(), 36u);
-  EXPECT_EQ(left.timestamp, 0.0);
-  EXPECT_EQ(hand_analysis::hand_command_id("left_hand"), 0u);
-  EXPECT_EQ(hand_analysis::hand_command_id(""), 0u);
-}
-
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include "bytes.h"
 #include "communication_struct.h"
+#include "joint_command.h"
+#include "joint_feedback.h"
 
 namespace hand_analysis {
 
@@ -33,30 +35,20 @@ const uint32_t kRightHandId = 0x65;
 
 // Needs kFrameLen data bytes; bytes beyond them are ignored.
 inline serial_feedback_hand decode_hand(const std::vector<uint8_t>& d) {
-  serial_feedback_hand fb{};
-  for (size_t j = 0; j < kJoints; ++j) {
-    fb.position.push_back(bytes::get_i16(d, 6 * j) / static_cast<double>(fb_p_kScale));
-    fb.velocity.push_back(bytes::get_i16(d, 6 * j + 2) / static_cast<double>(fb_v_kScale));
-    fb.torque.push_back(bytes::get_i16(d, 6 * j + 4) / static_cast<double>(fb_tff_kScale));
-  }
-  return fb;
+  return joint_feedback::decode_joints<serial_feedback_hand>(d, kJoints, {fb_p_kScale, fb_v_kScale, fb_tff_kScale});
 }
 
-// Velocity and torque commands are never negative on the wire.
-inline int16_t non_negative(float value, float limit, float scale) {
-  return bytes::clamp_scale(value, 0.0f, limit, 0, static_cast<int16_t>(bytes::scale_trunc(limit, scale)), scale);
-}
-
-// 36 data bytes. Each vector needs kJoints elements, none NaN (checked by the caller).
+// 36 data bytes: p, v, t_ff per joint. Velocity and torque commands are never
+// negative on the wire. Each vector needs kJoints elements, none NaN (checked by the caller).
 inline std::vector<uint8_t> hand_encode_impl(const hand_control_command& cmd) {
-  const auto p_raw = static_cast<int16_t>(bytes::scale_trunc(ctrl_p_Limit, ctrl_p_kScale));
+  const joint_command::Field p{ctrl_p_kScale, ctrl_p_Limit};
+  const joint_command::Field v{ctrl_v_kScale, ctrl_v_Limit};
+  const joint_command::Field tff{ctrl_tff_kScale, ctrl_tff_Limit};
   std::vector<uint8_t> d(kFrameLen, 0);
   for (size_t j = 0; j < kJoints; ++j) {
-    bytes::put_i16(d, 6 * j,
-                   bytes::clamp_scale(cmd.p_des[j], -ctrl_p_Limit, ctrl_p_Limit, static_cast<int16_t>(-p_raw), p_raw,
-                                      ctrl_p_kScale));
-    bytes::put_i16(d, 6 * j + 2, non_negative(cmd.v_des[j], ctrl_v_Limit, ctrl_v_kScale));
-    bytes::put_i16(d, 6 * j + 4, non_negative(cmd.t_ff[j], ctrl_tff_Limit, ctrl_tff_kScale));
+    bytes::put_i16(d, 6 * j, joint_command::signed_field(cmd.p_des[j], p));
+    bytes::put_i16(d, 6 * j + 2, joint_command::gain_field(cmd.v_des[j], v));
+    bytes::put_i16(d, 6 * j + 4, joint_command::gain_field(cmd.t_ff[j], tff));
   }
   return d;
 }
