@@ -1,3 +1,6 @@
 tavo_add_gtest(ccu_analysis_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ccu_analysis_test.cpp)
 tavo_add_gtest(hand_analysis_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/hand_analysis_test.cpp)
 tavo_add_gtest(error_analysis_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/error_analysis_test.cpp)
+tavo_add_gtest(protocol_ccu_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_ccu_test.cpp LIBS codecs)
+tavo_add_gtest(protocol_hand_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_hand_test.cpp LIBS codecs)
+tavo_add_gtest(protocol_error_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/protocol_error_test.cpp LIBS codecs)

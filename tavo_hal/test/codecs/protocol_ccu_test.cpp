@@ -1,0 +1,177 @@
+#include "protocol_ccu.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <set>
+
+#include "candump.h"
+#include "ccu_analysis.h"
+#include "child_process.h"
+#include "sent_frames.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::set<std::string> thread_names_of_this_process() {
+  std::set<std::string> names;
+  DIR* dir = opendir("/proc/self/task");
+  if (!dir) return names;
+  while (dirent* entry = readdir(dir)) {
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string name;
+    if (std::getline(comm, name)) names.insert(name);
+  }
+  closedir(dir);
+  return names;
+}
+
+// What the fan thread should send on this machine: the level of thermal zone 0, or 0 without one.
+uint8_t expected_fan_byte() {
+  std::ifstream zone("/sys/devices/virtual/thermal/thermal_zone0/temp");
+  std::string text;
+  if (!std::getline(zone, text)) return 0;
+  return ccu_analysis::fan_encode(ccu_analysis::fan_level(text))[0];
+}
+
+TEST(ProtocolCCUCommands, OneByteFramesWithTheirIdentifiers) {
+  SentFrames sent;
+  ProtocolCCU ccu;
+  ccu.setSerialPublishCallback(sent.callback());
+  ccu.encode_command_left(3);
+  ccu.encode_command_right(0xFE);
+  ccu.encode_command_torso(7);
+  ccu.encode_command_chassis_auto_calibration(1);
+  std::vector<std::string> commands;
+  for (const auto& frame : sent.frames()) {
+    if (frame->can_id == ccu_analysis::kFanId) continue;  // the fan thread sends in between
+    EXPECT_EQ(frame->timestamp, 0.0);
+    EXPECT_EQ(frame->len, 1);
+    commands.push_back(to_candump(*frame));
+  }
+  EXPECT_EQ(commands, (std::vector<std::string>{"053#03", "063#FE", "043#20", "034#20"}));
+}
+
+TEST(ProtocolCCUCommands, WithoutSerialCallbackNothingBreaks) {
+  SentFrames sent;
+  ProtocolCCU ccu;
+  ccu.encode_command_left(3);
+  ccu.encode_command_torso(7);
+  ccu.setSerialPublishCallback(sent.callback());
+  ccu.encode_command_right(4);
+  std::vector<std::string> commands;
+  for (const auto& text : sent.candumps()) {
+    if (text.rfind("023#", 0) != 0) commands.push_back(text);
+  }
+  EXPECT_EQ(commands, std::vector<std::string>{"063#04"});
+}
+
+TEST(ProtocolCCUFeedback, ImuAndBatteryReachTheirCallbacks) {
+  std::atomic<int> imus{0}, batteries{0};
+  serial_feedback_imu imu{};
+  serial_feedback_bms bms{};
+  ProtocolCCU ccu;
+  ccu.setIMURosPublishCallback([&](const serial_feedback_imu& r) {
+    imu = r;
+    ++imus;
+  });
+  ccu.setBMSRosPublishCallback([&](const serial_feedback_bms& r) {
+    bms = r;
+    ++batteries;
+  });
+  ccu.push_data(candump("020##1 FF9C.0000.FF9C.0000.0000.0000.1388.0000.0000"), "IMU");
+  ccu.push_data(candump("021#0030FFF60050"), "BMS");
+  ccu.push_data(candump("021#0030FFF60050"), "TORSO_IMU");  // not a CCU stream
+  ASSERT_TRUE(eventually([&] { return imus == 1 && batteries == 1; }, 2000ms));
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(imus, 1);
+  EXPECT_EQ(batteries, 1);
+  EXPECT_DOUBLE_EQ(imu.roll, -1.0);
+  EXPECT_DOUBLE_EQ(imu.yaw, -2.0);
+  EXPECT_DOUBLE_EQ(imu.acc_x, 1.0);
+  EXPECT_EQ(bms.voltage, 48);
+  EXPECT_EQ(bms.current, -10);
+  EXPECT_EQ(bms.capital, 80);
+}
+
+TEST(ProtocolCCUFeedback, ShortFramesAreDropped) {
+  std::atomic<int> imus{0}, batteries{0};
+  ProtocolCCU ccu;
+  ccu.setIMURosPublishCallback([&](const serial_feedback_imu&) { ++imus; });
+  ccu.setBMSRosPublishCallback([&](const serial_feedback_bms&) { ++batteries; });
+  ccu.push_data(candump("020##1 FF9C.0000.FF9C.0000.0000.0000.1388.0000.00"), "IMU");  // 17 bytes
+  ccu.push_data(candump("021#0030FFF600"), "BMS");                                     // 5 bytes
+  ccu.push_data(candump("020##1 0000.0000.0000.0000.0000.0000.0000.0000.0000"), "IMU");
+  ccu.push_data(candump("021#000000000000"), "BMS");
+  ASSERT_TRUE(eventually([&] { return imus == 1 && batteries == 1; }, 2000ms));
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(imus, 1);
+  EXPECT_EQ(batteries, 1);
+}
+
+TEST(ProtocolCCUFeedback, BatteryStreamTakesOneFramePerFiftyMilliseconds) {
+  std::atomic<int> batteries{0};
+  ProtocolCCU ccu;
+  ccu.setBMSRosPublishCallback([&](const serial_feedback_bms&) { ++batteries; });
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) ccu.push_data(candump("021#0030FFF60050"), "BMS");
+  ASSERT_TRUE(eventually([&] { return batteries == 10; }, 5000ms));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(seconds, 0.3);
+  EXPECT_LT(seconds, 2.0);
+}
+
+TEST(ProtocolCCUThreads, ReadWorkersNamedAndFanNameRefused) {
+  testing::internal::CaptureStderr();
+  auto ccu = std::make_unique<ProtocolCCU>();
+  std::this_thread::sleep_for(100ms);
+  const auto names = thread_names_of_this_process();
+  ccu.reset();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(names.count("imu_read"), 1u);
+  EXPECT_EQ(names.count("bms_read"), 1u);
+  EXPECT_NE(err.find("pthread_setname_np failed"), std::string::npos) << err;
+}
+
+TEST(ProtocolCCUFan, SendsTheLevelEveryHalfSecondAndStopsPromptly) {
+  testing::internal::CaptureStderr();  // without a thermal zone every pass reports "Error: "
+  SentFrames sent;
+  auto ccu = std::make_unique<ProtocolCCU>();
+  ccu->setSerialPublishCallback(sent.callback());
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(eventually([&] { return sent.size() >= 3; }, 3000ms));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const auto destroy_start = std::chrono::steady_clock::now();
+  ccu.reset();
+  const double destroy_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - destroy_start).count();
+  testing::internal::GetCapturedStderr();
+  EXPECT_GT(seconds, 0.7);  // the third frame comes two periods after the first
+  EXPECT_LT(destroy_seconds, 0.4);
+  const std::string expected = to_candump(*make_command_frame(ccu_analysis::kFanId, {expected_fan_byte()}));
+  for (const auto& text : sent.candumps()) EXPECT_EQ(text, expected);
+}
+
+TEST(ProtocolCCUFan, NothingIsKeptForLaterWhileNoCallbackIsSet) {
+  testing::internal::CaptureStderr();
+  SentFrames sent;
+  ProtocolCCU ccu;
+  std::this_thread::sleep_for(1200ms);  // two or three passes without a callback
+  ccu.setSerialPublishCallback(sent.callback());
+  std::this_thread::sleep_for(200ms);
+  testing::internal::GetCapturedStderr();
+  EXPECT_LE(sent.size(), 1u);
+}
+
+TEST(ProtocolCCUExec, ReturnsTheWholeOutput) {
+  ProtocolCCU ccu;
+  const std::string long_line(300, 'x');  // longer than one read buffer
+  EXPECT_EQ(ccu.execCommand(("printf 'a\\nb\\n" + long_line + "'").c_str()), "a\nb\n" + long_line);
+  EXPECT_EQ(ccu.execCommand("true"), "");
+}
+
+}  // namespace
