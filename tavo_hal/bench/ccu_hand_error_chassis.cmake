@@ -1,0 +1,1 @@
+tavo_add_benchmark(bench_ccu_hand_error_chassis SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_ccu_hand_error_chassis.cpp LIBS codecs)
