@@ -180,10 +180,10 @@ std::vector<uint32_t> command_ids(SentFrames& sent) {
 }
 
 TEST(CodecSet, SerialCallbackReachesOnlyCodecsSetBeforeIt) {
+  SentFrames sent;  // outlives the codecs: the CCU's fan thread sends until they go
   auto chassis = std::make_shared<ProtocolChassis>();
   auto ccu = std::make_shared<ProtocolCCU>();
   auto hand = std::make_shared<ProtocolHand>();
-  SentFrames sent;
   CodecSet set;
   set.setSerialPublishCallback(sent.callback());  // no codec yet: no effect
   set.setChassis(chassis);
