@@ -3,3 +3,13 @@ tavo_add_gtest(mcu_ota_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/verify_func_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ota_protocol_test.cpp
           ${CMAKE_CURRENT_SOURCE_DIR}/protocol_api_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/fdcan_carrier_test.cpp
   LIBS mcu_ota)
+
+# mcu_updater against mcu_sim on a private virtual bus.
+if(TARGET mcu_updater AND TARGET mcu_sim)
+  add_library(ota_session STATIC ${CMAKE_CURRENT_SOURCE_DIR}/ota_session.cpp)
+  target_compile_options(ota_session PRIVATE ${TAVO_WARNINGS})
+  target_link_libraries(ota_session PUBLIC test_support mcu_ota communication)
+  tavo_add_gtest(mcu_updater_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mcu_updater_test.cpp LIBS ota_session
+                 TIMEOUT 300)
+  add_dependencies(mcu_updater_test mcu_updater mcu_sim)
+endif()
