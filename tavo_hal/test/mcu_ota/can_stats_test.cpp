@@ -9,21 +9,11 @@
 #include <vector>
 
 #include "candump.h"
+#include "counted_frames.h"
 
 namespace {
 
 using can_watch::FrameStatsLogger;
-
-// A CAN-FD frame of `bytes` data bytes whose counter byte (byte 42) is `counter`.
-std::shared_ptr<CAN_frame> counted(uint32_t id, int counter, double timestamp, size_t bytes = 48) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03X##1", id);
-  char counter_hex[3];
-  std::snprintf(counter_hex, sizeof counter_hex, "%02X", counter);
-  auto frame = candump(text + std::string(84, '0') + counter_hex + std::string(2 * (bytes - 43), '0'));
-  frame->timestamp = timestamp;
-  return frame;
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
