@@ -12,4 +12,8 @@ if(TARGET mcu_updater AND TARGET mcu_sim)
   tavo_add_gtest(mcu_updater_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mcu_updater_test.cpp LIBS ota_session
                  TIMEOUT 300)
   add_dependencies(mcu_updater_test mcu_updater mcu_sim)
+  # 256 KiB and 1 MiB images: about 20 s for the larger on a loaded machine.
+  tavo_add_gtest(mcu_updater_big_image_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mcu_updater_big_image_test.cpp
+                 LIBS ota_session TIMEOUT 600)
+  add_dependencies(mcu_updater_big_image_test mcu_updater mcu_sim)
 endif()

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Firmware transfer throughput: mcu_updater sends a 262144-byte image to
+# mcu_sim on a private virtual bus. Prints bytes and packs per second of the
+# data phase, retransmissions and the updater's CPU share.
+# Usage: ota_transfer.sh <build dir>
+set -euo pipefail
+export PATH=/usr/bin:/bin:$PATH
+build=$(cd "${1:?build directory}" && pwd)
+bin="$build/devel/lib/tavo_hal"
+size=262144
+packs=$(((size + 31) / 32))
+
+work=$(mktemp -d /tmp/ota_bench.XXXXXX)
+sim_pid=""
+updater_pid=""
+cleanup() {
+  [ -n "$updater_pid" ] && kill -TERM "$updater_pid" 2>/dev/null && wait "$updater_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill -INT "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir "$work/bus"
+export TAVO_VIRTUAL_CAN_DIR="$work/bus"
+head -c "$size" /dev/urandom >"$work/image.bin"
+
+now() { date +%s.%N; }
+wait_for() {  # file, text, seconds
+  local deadline=$(($(date +%s) + $3))
+  until grep -qF -- "$2" "$1"; do
+    if [ "$(date +%s)" -ge "$deadline" ]; then
+      echo "ota_transfer: no '$2' in $1 after $3 s" >&2
+      cat "$1" >&2
+      exit 1
+    fi
+    sleep 0.01
+  done
+}
+
+"$bin/mcu_sim" --id 291 --image "$work/written.bin" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+wait_for "$work/sim.log" "mcu_sim: listening" 10
+
+start=$(now)
+"$bin/mcu_updater" "$work/image.bin" 291 >"$work/updater.log" 2>&1 &
+updater_pid=$!
+wait_for "$work/updater.log" "distribute_ota_package" 60
+data_start=$(now)
+wait_for "$work/updater.log" "SUCCESS: ota success" 600
+end=$(now)
+read -r utime stime < <(awk '{print $14, $15}' "/proc/$updater_pid/stat")
+
+cmp -s "$work/image.bin" "$work/written.bin" || { echo "ota_transfer: image written by mcu_sim differs" >&2; exit 1; }
+again=$(sed -n 's/.* \([0-9]*\) received again.*/\1/p' "$work/sim.log" | tail -1)
+resend_requests=$(grep -c "got resend flag" "$work/updater.log" || true)
+attempts=$(grep -c "try OTA from #" "$work/updater.log")
+ticks=$(getconf CLK_TCK)
+
+awk -v size="$size" -v packs="$packs" -v t0="$start" -v t1="$data_start" -v t2="$end" \
+    -v ut="$utime" -v st="$stime" -v hz="$ticks" -v again="${again:-0}" -v resend="$resend_requests" \
+    -v attempts="$attempts" 'BEGIN {
+  data = t2 - t1; total = t2 - t0
+  printf "image                  %d bytes, %d packs of 32 bytes, %d attempt(s)\n", size, packs, attempts
+  printf "whole update           %.2f s (handshakes, update-mode requests and the 500 ms pause included)\n", total
+  printf "data phase             %.2f s\n", data
+  printf "throughput             %.0f bytes/s, %.0f packs/s\n", size / data, packs / data
+  printf "round trip per pack    %.0f us (one pack in flight: throughput = 32 bytes / round trip)\n", data / packs * 1e6
+  printf "retransmissions        %d (packs mcu_sim took twice), %d resend requests\n", again, resend
+  printf "updater CPU            %.2f s user + %.2f s sys over %.2f s wall = %.0f %% of one core\n", \
+         ut / hz, st / hz, total, 100 * (ut + st) / hz / total
+}'
