@@ -44,5 +44,12 @@ bench: build-release
 demo: build
 	tavo_hal/scripts/demo.sh build $(DURATION)
 
+fuzz: setup
+	cmake -S tavo_hal/test/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ > build-fuzz.configure.log 2>&1 || { cat build-fuzz.configure.log; exit 1; }
+	cmake --build build-fuzz -j$(JOBS)
+
+fuzz-smoke: fuzz
+	tavo_hal/scripts/fuzz_smoke.sh build-fuzz
+
 clean:
 	rm -rf build build-asan build-tsan build-release build-fuzz build*.configure.log
