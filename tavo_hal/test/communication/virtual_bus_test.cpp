@@ -291,6 +291,24 @@ TEST_F(VirtualBus, ParticipantThatNeverReadsDoesNotBlockTheOthers) {
   EXPECT_EQ(stalled->stop(), 0);
 }
 
+TEST_F(VirtualBus, ParticipantThatPausesCatchesUpWithoutLoss) {
+  Participant me;
+  auto echo = start_peer({"echo"});
+  auto sender = start_peer({"send", "20000", "10000", "8"});
+  std::vector<std::shared_ptr<CAN_frame>> got;
+  ASSERT_TRUE(me.receive_until(
+      got, [](const auto& g) { return g.size() >= 2000; }, 30s));
+  echo->signal(SIGSTOP);  // far more frames than the kernel queues for one receiver pile up meanwhile
+  std::this_thread::sleep_for(400ms);
+  echo->signal(SIGCONT);
+  ASSERT_TRUE(me.receive_until(
+      got, [](const auto& g) { return only_id(0x124)(g).size() >= 20000; }, 60s));
+  expect_counter_stream(only_id(0x123)(got), 0, 20000, 0x123, 8);
+  expect_counter_stream(only_id(0x124)(got), 0, 20000, 0x124, 8);
+  EXPECT_EQ(sender->stop(), 0);
+  EXPECT_EQ(echo->stop(), 0);
+}
+
 TEST_F(VirtualBus, LateJoinerGetsEveryFrameSentAfterItJoined) {
   Participant me;
   std::atomic<uint32_t> next{0};
