@@ -2,6 +2,7 @@
 
 #include <std_msgs/Float32.h>
 
+#include <cmath>
 #include <exception>
 #include <functional>
 #include <iostream>
@@ -82,6 +83,11 @@ ros::Subscriber subscribe_gripper_position(ros::NodeHandle& nh, const std::strin
                                            const std::shared_ptr<ProtocolArm>& codec, const char* side) {
   return nh.subscribe<std_msgs::Float32>(
       topic, node_setup::kQueueSize, [&codec, side](const std_msgs::Float32::ConstPtr& message) {
+        // NaN has no solution and no frame; say so once instead of through the solver's messages.
+        if (std::isnan(message->data)) {
+          std::cerr << side << " command not sent: gripper opening is NaN" << std::endl;
+          return;
+        }
         send(side, [&] { codec->encode_Gripper(gripper_position_command(message->data), side); });
       });
 }

@@ -1,0 +1,164 @@
+#include "node_harness.h"
+
+#include <gtest/gtest.h>
+#include <ros/master.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "candump.h"
+
+namespace {
+
+// One master and one bus for the whole test program; ROS in this process talks to that master.
+class NodeTestEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    master_ = std::make_unique<PrivateRosMaster>();
+    bus_dir_ = std::make_unique<TempDir>();
+    setenv("TAVO_VIRTUAL_CAN_DIR", bus_dir_->path().c_str(), 1);
+    int argc = 0;
+    ros::init(argc, nullptr, "node_test", ros::init_options::NoSigintHandler | ros::init_options::AnonymousName);
+    ros::start();
+    spinner_ = std::make_unique<ros::AsyncSpinner>(2);
+    spinner_->start();
+  }
+  void TearDown() override {
+    spinner_->stop();
+    ros::shutdown();
+    bus_dir_.reset();
+    master_.reset();
+  }
+
+ private:
+  std::unique_ptr<PrivateRosMaster> master_;
+  std::unique_ptr<TempDir> bus_dir_;
+  std::unique_ptr<ros::AsyncSpinner> spinner_;
+};
+
+testing::Environment* const environment = testing::AddGlobalTestEnvironment(new NodeTestEnvironment);
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> product_params(const std::string& config, const std::string& product) {
+  const char* source_dir = std::getenv("TAVO_SOURCE_DIR");
+  if (!source_dir) throw std::runtime_error("TAVO_SOURCE_DIR is not set (run the test through ctest)");
+  std::ifstream in(std::string(source_dir) + "/config/" + config + ".yaml");
+  std::map<std::string, std::string> params;
+  for (std::string line; std::getline(in, line);) {
+    const auto colon = line.find(':');
+    if (line.empty() || line[0] == '#' || colon == std::string::npos) continue;
+    std::string value = line.substr(line.find_first_not_of(' ', colon + 1));
+    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+    params[line.substr(0, colon)] = value;
+  }
+  if (product.empty()) {
+    params.erase("product");
+  } else {
+    params["product"] = product;
+  }
+  return params;
+}
+
+NodeUnderTest::NodeUnderTest(const std::string& program, const std::string& node_name,
+                             const std::map<std::string, std::string>& params)
+    : node_name_(node_name) {
+  ros::param::del("/" + node_name);
+  for (const auto& kv : params) ros::param::set("/" + node_name + "/" + kv.first, kv.second);
+  process_ = std::make_unique<ChildProcess>(tavo_program(program), std::vector<std::string>{});
+  eventually([this] { return process_->out().find("startDispatch thread started") != std::string::npos; }, 10000ms);
+}
+
+NodeUnderTest::~NodeUnderTest() {
+  if (testing::UnitTest::GetInstance()->failed_test_count() == 0) return;
+  const auto lines = err_lines();
+  std::cerr << node_name_ << " standard error (last lines):\n";
+  for (size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i)
+    std::cerr << "  " << lines[i] << "\n";
+}
+
+std::vector<std::string> NodeUnderTest::err_lines() { return lines_of(process_->err()); }
+
+size_t NodeUnderTest::err_count(const std::string& text) {
+  const auto lines = err_lines();
+  return std::count_if(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+NodeGraph node_graph(const std::string& node_name) {
+  XmlRpc::XmlRpcValue args, result, payload;
+  args[0] = ros::this_node::getName();
+  NodeGraph graph;
+  if (!ros::master::execute("getSystemState", args, result, payload, true)) return graph;
+  std::set<std::string>* kinds[] = {&graph.published, &graph.subscribed, &graph.services};
+  for (int kind = 0; kind < 3; ++kind) {
+    XmlRpc::XmlRpcValue& entries = payload[kind];
+    for (int i = 0; i < entries.size(); ++i) {
+      XmlRpc::XmlRpcValue& providers = entries[i][1];
+      for (int j = 0; j < providers.size(); ++j) {
+        if (static_cast<std::string>(providers[j]) == "/" + node_name) {
+          kinds[kind]->insert(static_cast<std::string>(entries[i][0]));
+        }
+      }
+    }
+  }
+  return graph;
+}
+
+BusPeer::BusPeer() : bus_(std::make_unique<CAN_Interface>("can0")) {
+  bus_->setFDCANFeedbackQueue(from_bus_);
+  bus_->setFDCANControlQueue(to_bus_);
+  bus_->connect();
+}
+
+void BusPeer::send(const std::shared_ptr<CAN_frame>& frame) { to_bus_->enqueue(frame); }
+
+void BusPeer::send(const std::string& candump_text) { send(candump(candump_text)); }
+
+void BusPeer::drain() {
+  std::shared_ptr<CAN_frame> frame;
+  while (from_bus_->try_dequeue(frame)) frames_.push_back(frame);
+}
+
+std::vector<std::string> BusPeer::received(const std::set<uint32_t>& ignored) {
+  drain();
+  std::vector<std::string> texts;
+  for (const auto& frame : frames_) {
+    if (!ignored.count(frame->can_id)) texts.push_back(to_candump(*frame));
+  }
+  return texts;
+}
+
+std::vector<std::string> BusPeer::wait_for(size_t count, std::chrono::milliseconds timeout,
+                                           const std::set<uint32_t>& ignored) {
+  eventually([&] { return received(ignored).size() >= count; }, timeout);
+  return received(ignored);
+}
+
+void BusPeer::clear() {
+  drain();
+  frames_.clear();
+}
+
+bool same_frame_on_bus(const std::string& expected_candump, const std::string& received_candump) {
+  const auto expected = candump(expected_candump);
+  const auto got = candump(received_candump);
+  if (got->can_id != expected->can_id || got->data.size() < expected->data.size()) return false;
+  if (!std::equal(expected->data.begin(), expected->data.end(), got->data.begin())) return false;
+  if (got->data.size() == expected->data.size()) return true;
+  static const size_t kFdLengths[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
+  const size_t padded = *std::lower_bound(std::begin(kFdLengths), std::end(kFdLengths), expected->data.size());
+  return got->data.size() == padded &&
+         std::all_of(got->data.begin() + expected->data.size(), got->data.end(), [](uint8_t b) { return b == 0; });
+}

@@ -1,0 +1,123 @@
+// Integration harness for the node programs: one private rosmaster and one
+// private virtual bus per test program, the node under test as a child
+// process, a bus participant in the test process, and small ROS helpers.
+#pragma once
+
+#include <ros/ros.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "can_interface.h"
+#include "child_process.h"
+#include "communication_struct.h"
+
+using namespace std::chrono_literals;
+
+// Private parameters of a node: the product's YAML file, with "product"
+// overridden (or removed when `product` is empty).
+std::map<std::string, std::string> product_params(const std::string& config, const std::string& product);
+
+// The node program, started with its private parameters set on the master;
+// ready() once its dispatcher runs. Stopped with SIGINT on destruction.
+class NodeUnderTest {
+ public:
+  NodeUnderTest(const std::string& program, const std::string& node_name,
+                const std::map<std::string, std::string>& params);
+  // Shows the end of the node's standard error when a test has failed.
+  ~NodeUnderTest();
+  ChildProcess& process() { return *process_; }
+  // Lines the node wrote to standard error so far.
+  std::vector<std::string> err_lines();
+  // How many of them contain `text`.
+  size_t err_count(const std::string& text);
+
+ private:
+  std::string node_name_;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+// What the master knows about one node: topics it publishes and subscribes, services it offers.
+struct NodeGraph {
+  std::set<std::string> published, subscribed, services;
+};
+NodeGraph node_graph(const std::string& node_name);
+
+// A participant on the virtual bus "can0".
+class BusPeer {
+ public:
+  BusPeer();
+  void send(const std::shared_ptr<CAN_frame>& frame);
+  void send(const std::string& candump_text);
+  // Frames received from the bus, with the identifiers in `ignored` left out
+  // (the node's own periodic fan frames, for instance).
+  std::vector<std::string> received(const std::set<uint32_t>& ignored = {0x23});
+  // Waits until at least `count` frames (not ignored) arrived; returns them.
+  std::vector<std::string> wait_for(size_t count, std::chrono::milliseconds timeout = 3000ms,
+                                    const std::set<uint32_t>& ignored = {0x23});
+  void clear();
+
+ private:
+  void drain();
+  std::shared_ptr<FrameQueue> from_bus_ = std::make_shared<FrameQueue>();
+  std::shared_ptr<FrameQueue> to_bus_ = std::make_shared<FrameQueue>();
+  std::unique_ptr<CAN_Interface> bus_;
+  std::vector<std::shared_ptr<CAN_frame>> frames_;
+};
+
+// Collects every message of one topic.
+template <class M>
+class Collector {
+ public:
+  explicit Collector(const std::string& topic) {
+    sub_ = nh_.subscribe<M>(topic, 100, [this](const typename M::ConstPtr& m) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      messages_.push_back(*m);
+    });
+  }
+  bool connected(std::chrono::milliseconds timeout = 5000ms) {
+    return eventually([this] { return sub_.getNumPublishers() > 0; }, timeout);
+  }
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_.size();
+  }
+  bool wait(size_t n = 1, std::chrono::milliseconds timeout = 3000ms) {
+    return eventually([&] { return count() >= n; }, timeout);
+  }
+  M last() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_.back();
+  }
+
+ private:
+  ros::NodeHandle nh_;
+  ros::Subscriber sub_;
+  std::mutex mutex_;
+  std::vector<M> messages_;
+};
+
+// Publisher that waits for its subscriber before the first message.
+template <class M>
+class Sender {
+ public:
+  explicit Sender(const std::string& topic) : pub_(nh_.advertise<M>(topic, 100)) {}
+  bool connected(std::chrono::milliseconds timeout = 5000ms) {
+    return eventually([this] { return pub_.getNumSubscribers() > 0; }, timeout);
+  }
+  void send(const M& message) { pub_.publish(message); }
+
+ private:
+  ros::NodeHandle nh_;
+  ros::Publisher pub_;
+};
+
+// A command frame as the codec builds it ("051#01FF...") matches a received
+// frame that carries exactly these bytes, or these bytes zero-padded to the
+// next CAN-FD length (as a CAN-FD controller sends them).
+bool same_frame_on_bus(const std::string& expected_candump, const std::string& received_candump);
