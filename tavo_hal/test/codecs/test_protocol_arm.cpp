@@ -1,20 +1,17 @@
 // ProtocolArm: product selection, the two read workers, and the command frames
 // with their identifiers and refusals.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "candump.h"
 #include "child_process.h"
+#include "delivered_records.h"
 #include "protocol_arm.h"
 
 using namespace std::chrono_literals;
@@ -27,33 +24,7 @@ const char kFeedback[] =
     "052##1 3000 02EE FDA8  0000 0000 0000  0000 0000 0000  0000 0000 0000"
     "0000 0000 0000  0000 0000 0000  F8D2 0177 FE89";
 
-// Records delivered to one side's callback, with the name of the thread that delivered them.
-struct Delivered {
-  std::mutex mutex;
-  std::vector<ProtocolArm::ArmFeedback> records;
-  std::vector<std::string> threads;
-
-  ProtocolArm::ArmRosPublishCallback callback() {
-    return [this](const ProtocolArm::ArmFeedback& fb) {
-      char name[16] = {};
-      pthread_getname_np(pthread_self(), name, sizeof name);
-      std::lock_guard<std::mutex> lock(mutex);
-      records.push_back(fb);
-      threads.emplace_back(name);
-    };
-  }
-  size_t count() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return records.size();
-  }
-};
-
-struct Sent {
-  std::vector<std::shared_ptr<CAN_frame>> frames;
-  SerialPublishCallback callback() {
-    return [this](std::shared_ptr<CAN_frame> f) { frames.push_back(std::move(f)); };
-  }
-};
+using ArmRecords = Delivered<ProtocolArm::ArmFeedback>;
 
 arm_control_command arm_command(size_t joints, float value) {
   const std::vector<float> v(joints, value);
@@ -64,23 +35,12 @@ gripper_control_command gripper_command(float value) {
   return gripper_control_command{{value}, {value}, {value}, {value}, {value}};
 }
 
-size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
-
-std::string runtime_error_text(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "(no runtime_error)";
-}
-
 const char* const kProducts[] = {"osprey", "ospreyt", "kestrel", "kestrelt"};
 
 }  // namespace
 
 TEST(ProtocolArmFeedback, EachSideReachesOnlyItsCallbackOnItsOwnThread) {
-  Delivered left, right;
+  ArmRecords left, right;
   ProtocolArm arm("osprey");
   arm.setLeftArmRosPublishCallback(left.callback());
   arm.setRightArmRosPublishCallback(right.callback());
@@ -93,13 +53,10 @@ TEST(ProtocolArmFeedback, EachSideReachesOnlyItsCallbackOnItsOwnThread) {
   arm.push_data(candump(kFeedback), "LEFT_HAND");  // not an arm stream: ignored
   std::this_thread::sleep_for(20ms);
 
-  std::lock_guard<std::mutex> l(left.mutex), r(right.mutex);
-  EXPECT_EQ(left.records.size(), 1u);
-  EXPECT_EQ(right.records.size(), 2u);
-  EXPECT_EQ(left.threads, std::vector<std::string>({"left_arm_read"}));
-  EXPECT_EQ(right.threads, std::vector<std::string>({"right_arm_read", "right_arm_read"}));
-  EXPECT_NEAR(left.records[0].first.position[0], 2.6145, 1e-4);
-  EXPECT_NEAR(left.records[0].second.position, 17.141289, 1e-5);
+  EXPECT_EQ(left.threads(), std::vector<std::string>({"left_arm_read"}));
+  EXPECT_EQ(right.threads(), std::vector<std::string>({"right_arm_read", "right_arm_read"}));
+  EXPECT_NEAR(left.records()[0].first.position[0], 2.6145, 1e-4);
+  EXPECT_NEAR(left.records()[0].second.position, 17.141289, 1e-5);
 }
 
 TEST(ProtocolArmFeedback, ProductSelectsTheLayout) {
@@ -113,7 +70,7 @@ TEST(ProtocolArmFeedback, ProductSelectsTheLayout) {
 }
 
 TEST(ProtocolArmFeedback, ShortFramesAreDroppedWithoutACallback) {
-  Delivered left;
+  ArmRecords left;
   ProtocolArm arm("kestrel");
   arm.setLeftArmRosPublishCallback(left.callback());
   auto short_frame = candump(kFeedback);
@@ -124,13 +81,12 @@ TEST(ProtocolArmFeedback, ShortFramesAreDroppedWithoutACallback) {
   arm.push_data(candump(kFeedback), "LEFT_ARM");
   ASSERT_TRUE(eventually([&] { return left.count() == 1; }, 2000ms));
   std::this_thread::sleep_for(20ms);
-  std::lock_guard<std::mutex> l(left.mutex);
-  EXPECT_EQ(left.records.size(), 1u);
-  EXPECT_DOUBLE_EQ(left.records[0].first.torque[6], -0.625);
+  ASSERT_EQ(left.count(), 1u);
+  EXPECT_DOUBLE_EQ(left.records()[0].first.torque[6], -0.625);
 }
 
 TEST(ProtocolArmFeedback, OutOfLimitGripperStillDeliversTheRecord) {
-  Delivered right;
+  ArmRecords right;
   ProtocolArm arm("ospreyt");
   arm.setRightArmRosPublishCallback(right.callback());
   auto frame = candump(kFeedback);
@@ -140,9 +96,8 @@ TEST(ProtocolArmFeedback, OutOfLimitGripperStillDeliversTheRecord) {
   arm.push_data(frame, "RIGHT_ARM");
   ASSERT_TRUE(eventually([&] { return right.count() == 1; }, 2000ms));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "gripper_position is out of limit\n");
-  std::lock_guard<std::mutex> r(right.mutex);
-  EXPECT_EQ(right.records[0].second.position, 0.0);
-  EXPECT_DOUBLE_EQ(right.records[0].second.velocity, 0.5);
+  EXPECT_EQ(right.records()[0].second.position, 0.0);
+  EXPECT_DOUBLE_EQ(right.records()[0].second.velocity, 0.5);
 }
 
 TEST(ProtocolArmProduct, WordsAreComparedExactly) {
@@ -158,7 +113,7 @@ TEST(ProtocolArmProduct, WordsAreComparedExactly) {
 }
 
 TEST(ProtocolArmProduct, WorkerReportsAnUnknownProductOnceAndGoesOn) {
-  Delivered left;
+  ArmRecords left;
   testing::internal::CaptureStderr();
   {
     ProtocolArm arm("Kestrel");

@@ -1,20 +1,17 @@
 // ProtocolTorso: product selection, the motor and IMU workers, and the 0x41
 // command frame with its refusals.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "candump.h"
 #include "child_process.h"
+#include "delivered_records.h"
 #include "protocol_torso.h"
 
 using namespace std::chrono_literals;
@@ -25,49 +22,9 @@ namespace {
 const char kMotors[] = "040##1 7FFF 05DC FED4  0000 0000 0000  0000 0000 0000  0000 0000 0000";
 const char kImu[] = "042##1 0064 0000 0064 0000 0000 0000 1388 0000 0000";
 
-// Records of one stream with the name of the thread that delivered them.
-template <class Record>
-struct Delivered {
-  std::mutex mutex;
-  std::vector<Record> records;
-  std::vector<std::string> threads;
-
-  std::function<void(const Record&)> callback() {
-    return [this](const Record& r) {
-      char name[16] = {};
-      pthread_getname_np(pthread_self(), name, sizeof name);
-      std::lock_guard<std::mutex> lock(mutex);
-      records.push_back(r);
-      threads.emplace_back(name);
-    };
-  }
-  size_t count() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return records.size();
-  }
-};
-
-struct Sent {
-  std::vector<std::shared_ptr<CAN_frame>> frames;
-  SerialPublishCallback callback() {
-    return [this](std::shared_ptr<CAN_frame> f) { frames.push_back(std::move(f)); };
-  }
-};
-
 torso_control_command torso_command(float value) {
   const std::vector<float> v(4, value);
   return torso_control_command{v, v, v, v, v};
-}
-
-size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
-
-std::string runtime_error_text(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "(no runtime_error)";
 }
 
 }  // namespace
@@ -85,15 +42,12 @@ TEST(ProtocolTorsoFeedback, StreamsReachTheirCallbacksOnTheirThreads) {
   ASSERT_TRUE(eventually([&] { return motors.count() == 1 && imu.count() == 1; }, 2000ms));
   std::this_thread::sleep_for(20ms);
 
-  std::lock_guard<std::mutex> m(motors.mutex), i(imu.mutex);
-  ASSERT_EQ(motors.records.size(), 1u);
-  ASSERT_EQ(imu.records.size(), 1u);
-  EXPECT_EQ(motors.threads[0], "torso_read");
-  EXPECT_EQ(imu.threads[0], "torso_imu_read");
-  EXPECT_NEAR(motors.records[0].position[0], 6.971702, 1e-6);
-  EXPECT_DOUBLE_EQ(imu.records[0].roll, 1.0);
-  EXPECT_DOUBLE_EQ(imu.records[0].yaw, 2.0);
-  EXPECT_DOUBLE_EQ(imu.records[0].acc_x, 1.0);
+  EXPECT_EQ(motors.threads(), std::vector<std::string>({"torso_read"}));
+  EXPECT_EQ(imu.threads(), std::vector<std::string>({"torso_imu_read"}));
+  EXPECT_NEAR(motors.records()[0].position[0], 6.971702, 1e-6);
+  EXPECT_DOUBLE_EQ(imu.records()[0].roll, 1.0);
+  EXPECT_DOUBLE_EQ(imu.records()[0].yaw, 2.0);
+  EXPECT_DOUBLE_EQ(imu.records()[0].acc_x, 1.0);
 }
 
 TEST(ProtocolTorsoFeedback, ProductSelectsTheLayout) {

@@ -41,6 +41,9 @@ inline float parseTorqueFeedback(int16_t raw) { return clamp_to(static_cast<floa
 // Needs kFeedbackLen data bytes (checked by the caller).
 inline serial_feedback_torso decode_torso(const std::vector<uint8_t>& d) {
   serial_feedback_torso fb{};
+  fb.position.reserve(kJoints);
+  fb.velocity.reserve(kJoints);
+  fb.torque.reserve(kJoints);
   for (size_t i = 0; i < kJoints; ++i) {
     fb.position.push_back(parsePositionFeedback(bytes::get_i16(d, 6 * i)));
     fb.velocity.push_back(parseVelocityFeedback(bytes::get_i16(d, 6 * i + 2)));
