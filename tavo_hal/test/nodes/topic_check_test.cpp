@@ -15,28 +15,13 @@
 #include <vector>
 
 #include "child_process.h"
+#include "private_ros.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class RosEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    master_ = std::make_unique<PrivateRosMaster>();
-    int argc = 0;
-    ros::init(argc, nullptr, "topic_check_test", ros::init_options::NoSigintHandler);
-    ros::start();
-  }
-  void TearDown() override {
-    ros::shutdown();
-    master_.reset();
-  }
-
- private:
-  std::unique_ptr<PrivateRosMaster> master_;
-};
-const auto* const kRos = ::testing::AddGlobalTestEnvironment(new RosEnvironment);
+const auto* const kRos = ::testing::AddGlobalTestEnvironment(new PrivateRosEnvironment("topic_check_test"));
 
 // Publishes make(i) at `hz` once a subscriber is connected, so message i is
 // the i-th message the subscriber gets.
