@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <initializer_list>
 #include <iostream>
-#include <sstream>
 #include <vector>
 
 namespace command_guard {
@@ -19,24 +18,19 @@ struct Field {
 };
 
 // True when the command can be encoded; otherwise one line on standard error
-// naming the command and the problem.
+// naming the command and the problem. Nothing is formatted on the good path.
 inline bool usable(const char* command, std::initializer_list<Field> fields) {
   for (const Field& f : fields) {
-    std::ostringstream problem;
     if (f.values.size() < f.needed) {
-      problem << f.name << " has " << f.values.size() << " element" << (f.values.size() == 1 ? "" : "s") << ", needs "
-              << f.needed;
-    } else {
-      for (size_t i = 0; i < f.needed; ++i) {
-        if (std::isnan(f.values[i])) {
-          problem << f.name << "[" << i << "] is NaN";
-          break;
-        }
-      }
-    }
-    if (!problem.str().empty()) {
-      std::cerr << command << " not sent: " << problem.str() << std::endl;
+      std::cerr << command << " not sent: " << f.name << " has " << f.values.size() << " element"
+                << (f.values.size() == 1 ? "" : "s") << ", needs " << f.needed << std::endl;
       return false;
+    }
+    for (size_t i = 0; i < f.needed; ++i) {
+      if (std::isnan(f.values[i])) {
+        std::cerr << command << " not sent: " << f.name << "[" << i << "] is NaN" << std::endl;
+        return false;
+      }
     }
   }
   return true;
