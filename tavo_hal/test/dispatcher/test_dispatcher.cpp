@@ -250,9 +250,11 @@ TEST_F(DispatcherTest, RunsAgainAfterStop) {
   EXPECT_EQ(wheels(), std::vector<int>{77});
 }
 
-TEST_F(DispatcherTest, EmptyCodecSetKeepsTheEarlierOne) {
+TEST_F(DispatcherTest, EmptyPointersAreIgnored) {
+  dispatcher->addFeedbackInputQueue(nullptr);
   dispatcher->setCodecSet(nullptr);
   dispatcher->start();
+  feedback->enqueue(nullptr);  // an empty frame pointer is passed over
   feedback->enqueue(motor_status(0x30, 12));
   ASSERT_TRUE(wheels_reach(1));
   EXPECT_EQ(wheels(), std::vector<int>{12});

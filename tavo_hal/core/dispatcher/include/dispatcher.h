@@ -30,8 +30,8 @@ class Dispatcher {
   Dispatcher(const Dispatcher&) = delete;
   Dispatcher& operator=(const Dispatcher&) = delete;
 
+  // Empty pointers are ignored; the setters keep the earlier setting.
   void addFeedbackInputQueue(std::shared_ptr<FrameQueue> queue);
-  // Empty pointers are ignored; the earlier setting is kept.
   void setControlQueue(std::shared_ptr<FrameQueue> queue);
   void setCodecSet(std::shared_ptr<CodecSet> codecSet);
 

@@ -54,7 +54,10 @@ Dispatcher::~Dispatcher() {
   stop();
 }
 
-void Dispatcher::addFeedbackInputQueue(std::shared_ptr<FrameQueue> queue) { input_queues_.push_back(std::move(queue)); }
+// An empty pointer would crash the combine thread: ignored like the other setters do.
+void Dispatcher::addFeedbackInputQueue(std::shared_ptr<FrameQueue> queue) {
+  if (queue) input_queues_.push_back(std::move(queue));
+}
 
 void Dispatcher::setControlQueue(std::shared_ptr<FrameQueue> queue) {
   if (queue) control_queue_ = std::move(queue);
