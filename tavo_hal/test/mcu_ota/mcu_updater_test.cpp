@@ -28,6 +28,7 @@ void run_to_success(OtaSession& s, const std::string& image, std::chrono::millis
   s.updater().signal(SIGTERM);
   EXPECT_EQ(s.updater().wait(5s), 255);
   EXPECT_NE(s.updater().out().find(kSigtermLine), std::string::npos);
+  EXPECT_EQ(s.sim().stop(), 0) << s.sim().err();
 }
 
 // Every pack the updater sent, first sending of each id, against the image.
