@@ -25,7 +25,8 @@ struct Options {
   double duration = 0.0;  // seconds; 0 runs until SIGINT / SIGTERM
 };
 
-// Parses argv; on a bad command line returns false with one line in `error`.
+// Parses argv (ROS remapping arguments NAME:=VALUE are skipped); on a bad command line returns false with one line in
+// `error`.
 bool parse_options(const std::vector<std::string>& args, Options& options, std::string& error);
 
 const char* const kUsage =

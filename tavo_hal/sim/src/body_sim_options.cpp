@@ -76,6 +76,7 @@ bool parse_options(const std::vector<std::string>& args, Options& options, std::
   bool have_product = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& opt = args[i];
+    if (opt.find(":=") != std::string::npos) continue;  // __name:= and __log:= added by roslaunch
     if (opt != "--product" && opt != "--device" && opt != "--rate-scale" && opt != "--fault" && opt != "--duration") {
       error = "unknown option '" + opt + "'";
       return false;

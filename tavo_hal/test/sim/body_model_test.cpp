@@ -281,7 +281,7 @@ TEST(Options, FullCommandLine) {
   EXPECT_EQ(o.faults[2].word, 261u);
 
   body_sim::Options defaults;
-  ASSERT_TRUE(parse({"--product", "osprey"}, defaults, error));
+  ASSERT_TRUE(parse({"--product", "osprey", "__name:=body_sim", "__log:=/tmp/x.log"}, defaults, error)) << error;
   EXPECT_EQ(defaults.device, "can0");
   EXPECT_DOUBLE_EQ(defaults.rate_scale, 1.0);
   EXPECT_DOUBLE_EQ(defaults.duration, 0.0);

@@ -1,0 +1,222 @@
+// frame_path_probe: the measuring end of bench/frame_path.sh. It joins the bus
+// as a listener and subscribes to every feedback topic of "kestrel"; each
+// frame's bus time stamp is matched, in order per stream, with the receive
+// time of its message. Then it publishes left arm and torso commands at
+// 100 Hz and 500 Hz and matches each with its frame on the bus.
+#include <ros/ros.h>
+#include <sensor_msgs/Imu.h>
+#include <sensor_msgs/JointState.h>
+#include <tavo_msg/bms.h>
+#include <tavo_msg/controller_signal_stamped.h>
+#include <tavo_msg/feedback_status.h>
+#include <tavo_msg/motor_control.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "can_interface.h"
+
+namespace {
+
+double now_seconds() { return ros::WallTime::now().toSec(); }  // CLOCK_REALTIME, as the bus stamps
+
+struct StreamInfo {
+  uint32_t can_id;
+  const char* topic;
+};
+const StreamInfo kStreams[] = {
+    {0x52, "/tavo/feedback_arm_left"},
+    {0x62, "/tavo/feedback_arm_right"},
+    {0x40, "/tavo/feedback_torso"},
+    {0x45, "/tavo/imu_torso"},
+    {0x30, "/tavo/feedback_chassis"},
+    {0x32, "/tavo/controller"},
+    {0x20, "/tavo/imu_chassis"},
+    {0x21, "/tavo/bms"},
+    {0x56, "/tavo/feedback_hand_left"},
+    {0x66, "/tavo/feedback_hand_right"},
+    {0x54, "/tavo/feedback_status_arm_left"},
+    {0x64, "/tavo/feedback_status_arm_right"},
+    {0x44, "/tavo/feedback_status_torso"},
+    {0x33, "/tavo/feedback_status_chassis"},
+};
+struct CommandPath {
+  const char* topic;
+  uint32_t can_id;
+};
+const CommandPath kCommandPaths[] = {{"/tavo/control_arm_left", 0x50}, {"/tavo/control_torso", 0x41}};
+
+// Time stamps per key, appended from several threads.
+class Stamps {
+ public:
+  void add(uint32_t key, double t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stamps_[key].push_back(t);
+  }
+  std::vector<double> take(uint32_t key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<double> v;
+    v.swap(stamps_[key]);
+    return v;
+  }
+  double last_any(const std::vector<uint32_t>& keys) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    double last = 0;
+    for (uint32_t k : keys) {
+      if (!stamps_[k].empty()) last = std::max(last, stamps_[k].back());
+    }
+    return last;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<uint32_t, std::vector<double>> stamps_;
+};
+
+struct Latency {
+  size_t matched = 0;
+  double p50 = 0, p99 = 0, max = 0;  // ms
+};
+
+// The k-th cause matched with the k-th effect.
+Latency latency(const std::vector<double>& cause, const std::vector<double>& effect) {
+  std::vector<double> ms;
+  for (size_t k = 0; k < std::min(cause.size(), effect.size()); ++k) ms.push_back((effect[k] - cause[k]) * 1e3);
+  Latency l;
+  l.matched = ms.size();
+  if (ms.empty()) return l;
+  std::sort(ms.begin(), ms.end());
+  l.p50 = ms[ms.size() / 2];
+  l.p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+  l.max = ms.back();
+  return l;
+}
+
+template <class Msg>
+ros::Subscriber watch(ros::NodeHandle& nh, const StreamInfo& s, Stamps& received) {
+  const uint32_t id = s.can_id;
+  return nh.subscribe<Msg>(s.topic, 1000,
+                           [&received, id](const boost::shared_ptr<const Msg>&) { received.add(id, now_seconds()); });
+}
+
+ros::Subscriber subscribe(ros::NodeHandle& nh, const StreamInfo& s, Stamps& received) {
+  const std::string topic = s.topic;
+  if (topic.find("imu") != std::string::npos) return watch<sensor_msgs::Imu>(nh, s, received);
+  if (topic == "/tavo/bms") return watch<tavo_msg::bms>(nh, s, received);
+  if (topic == "/tavo/controller") return watch<tavo_msg::controller_signal_stamped>(nh, s, received);
+  if (topic.find("status") != std::string::npos) return watch<tavo_msg::feedback_status>(nh, s, received);
+  return watch<sensor_msgs::JointState>(nh, s, received);
+}
+
+// Seven joints: enough for an arm and for the torso.
+tavo_msg::motor_control joint_command(float joint1) {
+  tavo_msg::motor_control cmd;
+  cmd.p_des = {joint1, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+  cmd.v_des.assign(7, 0.0f);
+  cmd.kp.assign(7, 50.0f);
+  cmd.kd.assign(7, 2.0f);
+  cmd.t_ff.assign(7, 0.0f);
+  return cmd;
+}
+
+void command_phase(const CommandPath& path, ros::Publisher& pub, Stamps& bus, double rate_hz, double seconds) {
+  bus.take(path.can_id);
+  std::vector<double> published;
+  ros::WallRate rate(rate_hz);
+  const size_t count = static_cast<size_t>(rate_hz * seconds);
+  for (size_t i = 0; i < count && ros::ok(); ++i) {
+    const auto msg = joint_command(0.1f + 0.0001f * static_cast<float>(i % 100));
+    published.push_back(now_seconds());
+    pub.publish(msg);
+    rate.sleep();
+  }
+  ros::WallDuration(0.5).sleep();
+  const auto on_bus = bus.take(path.can_id);
+  const Latency l = latency(published, on_bus);
+  std::printf("%-22s %4.0f Hz  published %6zu  frames %6zu  lost %5zd  p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms\n",
+              path.topic, rate_hz, published.size(), on_bus.size(),
+              static_cast<ssize_t>(published.size()) - static_cast<ssize_t>(on_bus.size()), l.p50, l.p99, l.max);
+}
+
+}  // namespace
+
+// Usage: frame_path_probe [COMMAND_SECONDS]
+int main(int argc, char** argv) {
+  ros::init(argc, argv, "frame_path_probe");
+  const double command_seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+  ros::NodeHandle nh;
+  Stamps bus, received;
+
+  auto from_bus = std::make_shared<FrameQueue>();
+  auto to_bus = std::make_shared<FrameQueue>();
+  auto listener = std::make_shared<CAN_Interface>("can0");
+  listener->setFDCANFeedbackQueue(from_bus);
+  listener->setFDCANControlQueue(to_bus);
+  listener->connect();
+  std::atomic<bool> stop{false};
+  std::thread drain([&] {
+    while (!stop) {
+      std::shared_ptr<CAN_frame> f;
+      if (from_bus->try_dequeue(f)) {
+        if (f) bus.add(f->can_id, f->timestamp);
+      } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    }
+  });
+
+  std::vector<ros::Subscriber> subs;
+  std::vector<uint32_t> feedback_ids;
+  for (const auto& s : kStreams) {
+    subs.push_back(subscribe(nh, s, received));
+    feedback_ids.push_back(s.can_id);
+  }
+  std::vector<ros::Publisher> commands;
+  for (const auto& path : kCommandPaths) commands.push_back(nh.advertise<tavo_msg::motor_control>(path.topic, 100));
+  ros::AsyncSpinner spinner(2);
+  spinner.start();
+
+  // Ready once every topic is connected to its publisher and the command topics to their subscriber.
+  while (ros::ok()) {
+    bool connected = true;
+    for (const auto& pub : commands) connected = connected && pub.getNumSubscribers() > 0;
+    for (const auto& sub : subs) connected = connected && sub.getNumPublishers() > 0;
+    if (connected) break;
+    ros::WallDuration(0.05).sleep();
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+
+  // The feedback phase ends 2 s after the last feedback frame.
+  while (ros::ok()) {
+    ros::WallDuration(0.2).sleep();
+    const double last = bus.last_any(feedback_ids);
+    if (last > 0 && now_seconds() - last > 2.0) break;
+  }
+  std::printf("%-32s %5s %8s %8s %6s %9s %9s %9s\n", "feedback stream", "id", "frames", "messages", "lost", "p50 ms",
+              "p99 ms", "max ms");
+  for (const auto& s : kStreams) {
+    const auto frames = bus.take(s.can_id);
+    const auto messages = received.take(s.can_id);
+    const Latency l = latency(frames, messages);
+    std::printf("%-32s 0x%03X %8zu %8zu %6zd %9.3f %9.3f %9.3f\n", s.topic, s.can_id, frames.size(), messages.size(),
+                static_cast<ssize_t>(frames.size()) - static_cast<ssize_t>(messages.size()), l.p50, l.p99, l.max);
+  }
+  std::fflush(stdout);
+
+  if (command_seconds > 0) {
+    for (size_t i = 0; i < commands.size(); ++i) {
+      for (double rate : {100.0, 500.0}) command_phase(kCommandPaths[i], commands[i], bus, rate, command_seconds);
+    }
+  }
+  std::fflush(stdout);
+  spinner.stop();
+  stop = true;
+  drain.join();
+  return 0;
+}
