@@ -9,6 +9,7 @@
 
 namespace {
 
+using frame_conversion::for_bus;
 using frame_conversion::from_can_frame;
 using frame_conversion::from_canfd_frame;
 using frame_conversion::to_can_frame;
@@ -141,3 +142,34 @@ TEST(FromKernelFrame, ImpossibleLengthsAreRefused) {
 }
 
 }  // namespace
+
+TEST(ForBus, PayloadsBetweenFdLengthsArePaddedToTheNextOne) {
+  // The body's command frames as the codecs build them, and what the bus carries.
+  const std::pair<size_t, size_t> lengths[] = {{10, 12}, {36, 48}, {40, 48}, {56, 64}, {60, 64}, {9, 12}, {33, 48}};
+  for (const auto& [built, carried] : lengths) {
+    auto frame = frame_of_length(0x050, built);
+    auto on_bus = for_bus(frame, "test");
+    ASSERT_TRUE(on_bus) << built;
+    EXPECT_EQ(on_bus->len, carried) << built;
+    ASSERT_EQ(on_bus->data.size(), carried) << built;
+    EXPECT_TRUE(std::equal(frame->data.begin(), frame->data.end(), on_bus->data.begin())) << built;
+    EXPECT_TRUE(std::all_of(on_bus->data.begin() + built, on_bus->data.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(frame->len, built) << "the caller's frame is shared read-only and must not change";
+  }
+  auto exact = frame_of_length(0x050, 48);
+  EXPECT_EQ(for_bus(exact, "test"), exact) << "a frame of a CAN-FD length goes as it is";
+}
+
+TEST(ForBus, FramesNoBusCanCarryAreRefusedWithOneLine) {
+  auto too_long = std::make_shared<CAN_frame>(*frame_of_length(0x123, 64));
+  too_long->data.push_back(0);
+  too_long->len = 65;
+  auto mismatched = frame_of_length(0x124, 8);
+  mismatched->len = 10;
+  for (const auto& frame : {too_long, mismatched}) {
+    std::shared_ptr<CAN_frame> result;
+    const std::string err = stderr_of([&] { result = for_bus(frame, "test"); });
+    EXPECT_FALSE(result);
+    EXPECT_EQ(lines_in(err), 1u) << err;
+  }
+}

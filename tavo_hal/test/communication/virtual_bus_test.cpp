@@ -137,22 +137,27 @@ TEST_F(VirtualBus, EveryOtherParticipantGetsEveryFrameButNotTheSender) {
   EXPECT_TRUE(at_c.empty()) << at_c.size() << " extra frames at c, first " << to_candump(*at_c.front());
 }
 
-TEST_F(VirtualBus, FramesCanFdCannotCarryAreRefusedWithOneLineEach) {
+TEST_F(VirtualBus, LengthsBetweenCanFdLengthsArePaddedAndImpossibleFramesRefused) {
   Participant a, b;
   auto mismatched = candump("125#0102");
   mismatched->len = 8;
+  auto arm_command = candump("050##1" + std::string(120, '7'));  // 60 bytes, as a six-joint arm command
   testing::internal::CaptureStderr();
   a.send(candump("123#010203040506070809"));          // 9 bytes
   a.send(candump("124##1" + std::string(130, 'A')));  // 65 bytes
   a.send(mismatched);
+  a.send(arm_command);
   a.send(candump("126#CAFE"));
-  auto got = b.receive(1);
+  auto got = b.receive(3);
   std::this_thread::sleep_for(100ms);
   const std::string err = testing::internal::GetCapturedStderr();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(to_candump(*got[0]), "126#CAFE");
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
-  for (const char* id : {"0x123", "0x124", "0x125"}) EXPECT_NE(err.find(id), std::string::npos) << err;
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(to_candump(*got[0]), "123##1010203040506070809000000");
+  EXPECT_EQ(to_candump(*got[1]), "050##1" + std::string(120, '7') + "00000000");
+  EXPECT_EQ(to_candump(*got[2]), "126#CAFE");
+  EXPECT_EQ(arm_command->len, 60u) << "the sender's frame is never changed";
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+  for (const char* id : {"0x124", "0x125"}) EXPECT_NE(err.find(id), std::string::npos) << err;
 }
 
 TEST_F(VirtualBus, BusDirectoryIsCreatedAndParticipantsCleanUp) {

@@ -19,6 +19,14 @@ bool is_fd_length(size_t len);
 // error, starting with `where`, says why the frame is not sent.
 bool sendable(const CAN_frame& frame, const char* where);
 
+// The frame as it goes onto a bus. A payload length between two CAN-FD lengths
+// is padded with zero bytes up to the next one, as a CAN-FD controller pads it
+// (the body's command frames are 10, 36, 40, 56 or 60 bytes long); the caller's
+// frame is never changed. A frame no bus can carry (over 64 bytes, len not
+// matching data, identifier wider than 29 bits) gives nullptr and one line on
+// standard error, starting with `where`.
+std::shared_ptr<CAN_frame> for_bus(const std::shared_ptr<CAN_frame>& frame, const char* where);
+
 // Identifiers above 11 bits are sent as extended (29-bit) frames.
 canid_t raw_id(uint32_t can_id);
 

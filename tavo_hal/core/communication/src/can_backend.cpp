@@ -88,7 +88,8 @@ void CanBackend::take(FrameBatch& batch, size_t limit) {
   batch.clear();
   std::shared_ptr<CAN_frame> frame;
   while (batch.size() < limit && control_ && control_->try_dequeue(frame)) {
-    if (frame && frame_conversion::sendable(*frame, tag_.c_str())) batch.push_back(std::move(frame));
+    if (!frame) continue;
+    if (auto on_bus = frame_conversion::for_bus(frame, tag_.c_str())) batch.push_back(std::move(on_bus));
   }
 }
 

@@ -38,6 +38,18 @@ bool sendable(const CAN_frame& frame, const char* where) {
   return true;
 }
 
+std::shared_ptr<CAN_frame> for_bus(const std::shared_ptr<CAN_frame>& frame, const char* where) {
+  if (is_fd_length(frame->len) || frame->len > CANFD_MAX_DLEN || frame->data.size() != frame->len) {
+    return sendable(*frame, where) ? frame : nullptr;  // sendable says why it is refused
+  }
+  auto padded = std::make_shared<CAN_frame>(*frame);
+  size_t len = frame->len;
+  while (!is_fd_length(len)) ++len;
+  padded->len = static_cast<uint8_t>(len);
+  padded->data.resize(len, 0);
+  return sendable(*padded, where) ? padded : nullptr;
+}
+
 canid_t raw_id(uint32_t can_id) { return can_id > CAN_SFF_MASK ? (can_id | CAN_EFF_FLAG) : can_id; }
 
 bool to_can_frame(const CAN_frame& frame, struct can_frame& out) {
