@@ -73,8 +73,8 @@ TEST(NewtonRaphson, ConvergesStopsOnFlatDerivativeAndHonoursTheIterationLimit) {
   // x² + 1 has no root: after two iterations from 2 the result is the second iterate.
   const double x1 = 2.0 - 5.0 / 4.0;
   const double x2 = x1 - (x1 * x1 + 1) / (2 * x1);
-  const double limited = gripper_solver::newton_raphson([](double x) { return x * x + 1; },
-                                                        [](double x) { return 2 * x; }, 2.0, 1e-6, 2);
+  const double limited =
+      gripper_solver::newton_raphson([](double x) { return x * x + 1; }, [](double x) { return 2 * x; }, 2.0, 1e-6, 2);
   EXPECT_DOUBLE_EQ(limited, x2);
 }
 
