@@ -192,11 +192,13 @@ int main(int argc, char** argv) {
   std::printf("ready\n");
   std::fflush(stdout);
 
-  // The feedback phase ends 2 s after the last feedback frame.
+  // The feedback phase ends once frames have stopped for 2 s and messages
+  // for 1 s: a stream whose codec lags behind still drains its backlog.
   while (ros::ok()) {
     ros::WallDuration(0.2).sleep();
-    const double last = bus.last_any(feedback_ids);
-    if (last > 0 && now_seconds() - last > 2.0) break;
+    const double last_frame = bus.last_any(feedback_ids);
+    const double last_message = received.last_any(feedback_ids);
+    if (last_frame > 0 && now_seconds() - last_frame > 2.0 && now_seconds() - last_message > 1.0) break;
   }
   std::printf("%-32s %5s %8s %8s %6s %9s %9s %9s\n", "feedback stream", "id", "frames", "messages", "lost", "p50 ms",
               "p99 ms", "max ms");

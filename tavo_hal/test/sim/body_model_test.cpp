@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "body_sim_options.h"
 #include "ccu_analysis.h"
@@ -253,6 +255,32 @@ TEST(Faults, InjectedWordAppearsAtItsUnit) {
   ASSERT_EQ(report.errors.size(), 7u);
   EXPECT_EQ(report.errors[6].name, "arm_joint7");
   EXPECT_EQ(report.errors[6].error_code, 0x4000u);
+}
+
+// body_sim applies commands on its receive thread while its send thread
+// advances the joints and encodes feedback.
+TEST(Concurrency, CommandsAndFeedbackFromTwoThreads) {
+  BodyModel model(Product::kKestrel);
+  arm_control_command cmd;
+  cmd.v_des = cmd.kp = cmd.kd = cmd.t_ff = std::vector<float>(7, 0.0f);
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    while (!stop) {
+      model.advance(0.001);
+      const auto fb = wren_arm_analysis::arm_decode_impl(model.feedback(0x52)).first;
+      ASSERT_GE(fb.position[0], 1.6 - 1e-3);
+      ASSERT_LE(fb.position[0], 1.8 + 1e-3);
+    }
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+    cmd.p_des = {i % 2 ? 1.7f : 1.8f, 2.95f, -2.65f, 0.0f, 0.0f, 0.0f, 0.0f};
+    ASSERT_EQ(model.apply(0x50, wren_arm_analysis::arm_encode_impl(cmd)).outcome, BodyModel::Outcome::kApplied);
+    model.apply(0x23, {1});
+  }
+  stop = true;
+  sender.join();
+  EXPECT_EQ(model.fan_level(), 1);
 }
 
 // ---- Command line ----
