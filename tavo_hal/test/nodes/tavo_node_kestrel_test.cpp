@@ -74,7 +74,9 @@ TEST_F(KestrelNode, HandAndPackedArmCommandsReachTheBus) {
     sender->send(hand_message());
     const auto frames = bus_->wait_for(1);
     EXPECT_EQ(frames.size(), 1u) << id;
-    if (frames.size() == 1) EXPECT_TRUE(same_frame_on_bus(id + "##1 " + hand_bytes, frames[0])) << frames[0];
+    if (frames.size() == 1) {
+      EXPECT_TRUE(same_frame_on_bus(id + "##1 " + hand_bytes, frames[0])) << frames[0];
+    }
   }
 
   // Joint 1: velocity −1.0 → 0x8FA, kp 5000 → 0xFFF; every other field 0.
