@@ -151,14 +151,18 @@ void BusPeer::clear() {
   frames_.clear();
 }
 
+size_t bus_length(size_t len) {
+  static const size_t kFdLengths[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
+  const auto fd = std::lower_bound(std::begin(kFdLengths), std::end(kFdLengths), len);
+  return fd == std::end(kFdLengths) ? len : *fd;
+}
+
 bool same_frame_on_bus(const std::string& expected_candump, const std::string& received_candump) {
   const auto expected = candump(expected_candump);
   const auto got = candump(received_candump);
   if (got->can_id != expected->can_id || got->data.size() < expected->data.size()) return false;
   if (!std::equal(expected->data.begin(), expected->data.end(), got->data.begin())) return false;
   if (got->data.size() == expected->data.size()) return true;
-  static const size_t kFdLengths[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
-  const size_t padded = *std::lower_bound(std::begin(kFdLengths), std::end(kFdLengths), expected->data.size());
-  return got->data.size() == padded &&
+  return got->data.size() == bus_length(expected->data.size()) &&
          std::all_of(got->data.begin() + expected->data.size(), got->data.end(), [](uint8_t b) { return b == 0; });
 }

@@ -94,6 +94,10 @@ class Collector {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_.back();
   }
+  std::vector<M> all() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
 
  private:
   ros::NodeHandle nh_;
@@ -116,6 +120,10 @@ class Sender {
   ros::NodeHandle nh_;
   ros::Publisher pub_;
 };
+
+// Payload length of a frame on a CAN-FD bus: `len` itself when CAN-FD carries
+// it, else the next CAN-FD length (the controller pads with zero bytes).
+size_t bus_length(size_t len);
 
 // A command frame as the codec builds it ("051#01FF...") matches a received
 // frame that carries exactly these bytes, or these bytes zero-padded to the

@@ -1,0 +1,5 @@
+# tavo_node against a hostile bus: random floods, every body identifier at
+# every length, a body that vanishes and comes back.
+tavo_add_gtest(bus_fault_injection_test SOURCES bus_fault_injection_test.cpp node_harness.cpp
+               LIBS communication ${catkin_LIBRARIES} TIMEOUT 120)
+add_dependencies(bus_fault_injection_test tavo_node body_sim ${catkin_EXPORTED_TARGETS})
