@@ -44,6 +44,9 @@ bench: build-release
 demo: build
 	tavo_hal/scripts/demo.sh build $(DURATION)
 
+soak: build
+	tavo_hal/scripts/soak.sh build $(DURATION)
+
 fuzz: setup
 	cmake -S tavo_hal/test/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ > build-fuzz.configure.log 2>&1 || { cat build-fuzz.configure.log; exit 1; }
 	cmake --build build-fuzz -j$(JOBS)
