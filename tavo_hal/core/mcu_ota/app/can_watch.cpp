@@ -30,8 +30,9 @@ void installStopHandlers() {
 }
 
 // An empty queue is polled again after this pause rather than in a tight
-// loop, so an idle logger does not hold a whole core.
-constexpr std::chrono::microseconds kIdlePause{100};
+// loop, so an idle logger does not hold a whole core; queued frames are still
+// taken back to back.
+constexpr std::chrono::microseconds kIdlePause{1000};
 
 }  // namespace
 
