@@ -11,7 +11,9 @@
 #include <tavo_msg/feedback_status.h>
 #include <tavo_msg/motor_control.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -111,16 +113,16 @@ long resident_kb(pid_t pid) {
   return 0;
 }
 
-// The body_sim rest pose of the left arm's first joints and its battery.
-void expect_resting_left_arm(const JointState& m) {
-  ASSERT_GE(m.position.size(), 3u);
-  EXPECT_NEAR(m.position[0], 1.6, 1e-3);
-  EXPECT_NEAR(m.position[1], 2.95, 1e-3);
-  EXPECT_NEAR(m.position[2], -2.65, 1e-3);
+// The body_sim rest pose of the left arm's first joints, and its battery.
+bool resting_left_arm(const JointState& m) {
+  return m.position.size() >= 3 && std::abs(m.position[0] - 1.6) < 1e-3 && std::abs(m.position[1] - 2.95) < 1e-3 &&
+         std::abs(m.position[2] + 2.65) < 1e-3;
 }
-void expect_resting_battery(const tavo_msg::bms& m) {
-  EXPECT_EQ(m.voltage, 48.0f);
-  EXPECT_EQ(m.capital, 80.0f);
+bool resting_battery(const tavo_msg::bms& m) { return m.voltage == 48.0f && m.capital == 80.0f; }
+
+template <class M>
+size_t count_unlike(const std::vector<M>& messages, bool (*expected)(const M&)) {
+  return std::count_if(messages.begin(), messages.end(), [&](const M& m) { return !expected(m); });
 }
 
 // SIGINT ends the node with status 0 within 5 s.
@@ -158,8 +160,8 @@ TEST(BusFaultInjection, RandomFloodOnAFullBusLeavesTheBodyStreamsIntact) {
   const size_t arm_after = arm.count(), bms_after = bms.count();
   EXPECT_TRUE(arm.wait(arm_after + 500, 20000ms));
   EXPECT_TRUE(bms.wait(bms_after + 2, 20000ms));
-  for (const auto& m : arm.all()) expect_resting_left_arm(m);
-  for (const auto& m : bms.all()) expect_resting_battery(m);
+  EXPECT_EQ(count_unlike(arm.all(), resting_left_arm), 0u);
+  EXPECT_EQ(count_unlike(bms.all(), resting_battery), 0u);
   EXPECT_TRUE(sim.running());
   expect_clean_stop(node);
   EXPECT_EQ(sim.stop(), 0);
@@ -291,8 +293,8 @@ TEST(BusFaultInjection, TopicsResumeWhenTheBodyComesBack) {
   ChildProcess sim = start_body_sim("osprey");
   EXPECT_TRUE(arm.wait(arm_gone + 200, 10000ms)) << sim.err();
   EXPECT_TRUE(bms.wait(bms_gone + 1, 5000ms));
-  expect_resting_left_arm(arm.last());
-  expect_resting_battery(bms.last());
+  EXPECT_TRUE(resting_left_arm(arm.last()));
+  EXPECT_TRUE(resting_battery(bms.last()));
 
   // Commands reach the new body too: its first left arm joint follows.
   Sender<tavo_msg::motor_control> command("/tavo/control_arm_left");
