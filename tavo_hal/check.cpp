@@ -9,6 +9,7 @@
 #include <tavo_msg/feedback_status.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -26,7 +27,9 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_signal = 0;
+// Set by the SIGINT handler, read by every thread; lock-free, so safe in a handler.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 char g_interrupt_line[96];
 
 // Only async-signal-safe calls here: the line was formatted before the
@@ -245,7 +248,7 @@ int main(int argc, char** argv) {
   installSignalHandler();
 
   int mode = options.mode;
-  if (!options.has_mode && !askMode(mode)) return g_signal != 0 ? g_signal : 2;
+  if (!options.has_mode && !askMode(mode)) return g_signal != 0 ? g_signal.load() : 2;
 
   bool all_passed = false;
   {
@@ -254,6 +257,6 @@ int main(int argc, char** argv) {
     ros::spin();
     all_passed = monitor.allPassed();
   }
-  if (g_signal != 0) return g_signal;
+  if (g_signal != 0) return g_signal.load();
   return options.no_wait && !all_passed ? 1 : 0;
 }

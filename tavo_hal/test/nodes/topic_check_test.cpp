@@ -117,7 +117,7 @@ TEST(TopicCheck, ModeTwoListsTopicsInNameOrderAndPassesGoodOnes) {
   // Far below the torso's 450 Hz band and without positions: in mode 2 only reception counts.
   Publishing<sensor_msgs::JointState> torso("/tavo/feedback_torso", 10, [](int) { return joints({}); });
   auto check = startCheck({"--mode", "2", "--no-wait", "--window", "3"});
-  EXPECT_EQ(check->wait(20s), 1) << "topics without publishers fail";
+  EXPECT_EQ(check->wait(20s), 1) << "topics without publishers fail\n" << check->err();
   const std::string out = check->out();
   EXPECT_TRUE(contains(out, passed("/tavo/bms"))) << out;
   EXPECT_TRUE(contains(out, passed("/tavo/imu_chassis"))) << out;

@@ -3,8 +3,8 @@
 // bus under identifier 0x5F. Runs until SIGINT or SIGTERM.
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -17,9 +17,11 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
+// The handler may run on any thread, the bus interface's included.
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void requestStop(int) { g_stop = 1; }
+void requestStop(int) { g_stop = true; }
 
 void installStopHandlers() {
   struct sigaction action {};
