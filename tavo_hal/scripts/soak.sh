@@ -6,7 +6,9 @@
 # when it grew by more than 5 %), commands published against command frames
 # seen on the bus, feedback frames body_sim sent against messages received, and
 # node restarts (fails when tavo_node's pid changed, it exited early, or it did
-# not end with status 0 on SIGINT).
+# not end with status 0 on SIGINT). A hiccup of the machine can overflow a ROS
+# link's queue of 100 messages and cost a few frames; a stream that loses more
+# than 0.1 % fails the run.
 # Usage: soak.sh BUILD_DIR [DURATION]   (seconds, default 600; env WARMUP, default 10)
 set -euo pipefail
 export PATH=/usr/bin:/bin:$PATH
@@ -138,8 +140,8 @@ awk -v a="$rss_start" -v b="$rss_end" 'BEGIN {
 
 echo "== commands: published at 100 Hz per topic vs frames on the bus"
 awk '/^command / { printf "  %s published %d, on the bus %d, lost %d\n", $2, $4, $6, $4 - $6 }' "$run_dir/commander.out"
-lost_commands=$(awk '/^command / { total += $4 - $6; n++ } END { print n ? total : "all" }' "$run_dir/commander.out")
-[ "$lost_commands" = 0 ] || failures+=("$lost_commands command frames lost")
+awk '/^command / { n++; if (($4 - $6) * 1000 > $4) bad++ } END { exit (n && !bad) ? 0 : 1 }' "$run_dir/commander.out" ||
+  failures+=("command frames lost above 0.1 % (or no command report)")
 
 echo "== feedback: frames body_sim sent vs messages received"
 declare -A topic_of=(
@@ -150,7 +152,7 @@ declare -A topic_of=(
   [torso_error]=/tavo/feedback_status_torso [chassis_error]=/tavo/feedback_status_chassis)
 totals=$(grep "^body_sim sent per stream:" "$run_dir/body_sim.out" | cut -d: -f2 || true)
 [ -n "$totals" ] || failures+=("body_sim printed no totals")
-lost_feedback=0
+lossy_streams=0
 for entry in $totals; do
   stream=${entry%%=*}
   sent=${entry#*=}
@@ -159,9 +161,9 @@ for entry in $totals; do
   received=$(awk -v t="$topic" '$1 == "feedback" && $2 == t {print $3}' "$run_dir/commander.out")
   received=${received:-0}
   printf "  %-16s sent %8d, %-34s received %8d, lost %d\n" "$stream" "$sent" "$topic" "$received" $((sent - received))
-  lost_feedback=$((lost_feedback + sent - received))
+  (((sent - received) * 1000 > sent)) && lossy_streams=$((lossy_streams + 1))
 done
-[ "$lost_feedback" = 0 ] || failures+=("$lost_feedback feedback frames lost")
+[ "$lossy_streams" = 0 ] || failures+=("$lossy_streams feedback streams lost more than 0.1 % of their frames")
 
 echo "== restarts"
 echo "  tavo_node pid $node from start to end: dispatcher started $starts time(s), status $node_status on SIGINT"
