@@ -80,6 +80,11 @@ class Collector {
       messages_.push_back(*m);
     });
   }
+  // Unsubscribes first: shutdown() waits for a callback that is running on a
+  // spinner thread, so none touches the messages while they are destroyed.
+  ~Collector() { sub_.shutdown(); }
+  Collector(const Collector&) = delete;
+  Collector& operator=(const Collector&) = delete;
   bool connected(std::chrono::milliseconds timeout = 5000ms) {
     return eventually([this] { return sub_.getNumPublishers() > 0; }, timeout);
   }
