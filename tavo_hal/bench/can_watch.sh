@@ -15,14 +15,11 @@ for program in can_watch body_sim; do
   [ -x "$bin/$program" ] || { echo "can_watch bench: $bin/$program is missing" >&2; exit 2; }
 done
 
+# shellcheck source=SCRIPTDIR/../scripts/lib/processes.sh
+source "$root/tavo_hal/scripts/lib/processes.sh"
 run_dir=$(mktemp -d /tmp/tavo_can_watch_bench.XXXXXX)
-pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill -INT "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-  done
+  stop_started
   rm -rf "$run_dir"
 }
 trap cleanup EXIT
@@ -31,12 +28,11 @@ trap 'exit 130' INT TERM
 export TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
 mkdir -p "$TAVO_VIRTUAL_CAN_DIR"
 ticks=$(getconf CLK_TCK)
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 frames_logged() { grep -c "Total frames" "$run_dir/can_logs.txt" 2>/dev/null || true; }
 
-(cd "$run_dir" && exec "$bin/can_watch" >/dev/null 2>"$run_dir/can_watch.err") &
-watch=$!
-pids+=("$watch")
+# can_watch writes its log files into its working directory.
+start_program /dev/null "$run_dir/can_watch.err" env -C "$run_dir" "$bin/can_watch"
+watch=$started
 sleep 1
 
 before=$(cpu_ticks "$watch")
@@ -45,8 +41,7 @@ after=$(cpu_ticks "$watch")
 awk -v t=$((after - before)) -v hz="$ticks" -v s="$idle" \
   'BEGIN { printf "can_watch idle: %.1f %% of one core over %d s\n", 100 * t / hz / s, s }'
 
-"$bin/body_sim" --product osprey >/dev/null 2>"$run_dir/body_sim.err" &
-pids+=("$!")
+start_program /dev/null "$run_dir/body_sim.err" "$bin/body_sim" --product osprey
 sleep 2
 before=$(cpu_ticks "$watch")
 frames_before=$(frames_logged)

@@ -10,12 +10,11 @@ bin="$build/devel/lib/tavo_hal"
 size=262144
 packs=$(((size + 31) / 32))
 
+# shellcheck source=SCRIPTDIR/../scripts/lib/processes.sh
+source "$(dirname "$0")/../scripts/lib/processes.sh"
 work=$(mktemp -d /tmp/ota_bench.XXXXXX)
-sim_pid=""
-updater_pid=""
 cleanup() {
-  [ -n "$updater_pid" ] && kill -TERM "$updater_pid" 2>/dev/null && wait "$updater_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill -INT "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  stop_started
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -24,30 +23,24 @@ export TAVO_VIRTUAL_CAN_DIR="$work/bus"
 head -c "$size" /dev/urandom >"$work/image.bin"
 
 now() { date +%s.%N; }
-wait_for() {  # file, text, seconds
-  local deadline=$(($(date +%s) + $3))
-  until grep -qF -- "$2" "$1"; do
-    if [ "$(date +%s)" -ge "$deadline" ]; then
-      echo "ota_transfer: no '$2' in $1 after $3 s" >&2
-      cat "$1" >&2
-      exit 1
-    fi
-    sleep 0.01
-  done
+await_line() {  # file, text, seconds
+  wait_for_line "$@" && return 0
+  echo "ota_transfer: no '$2' in $1 after $3 s" >&2
+  cat "$1" >&2
+  exit 1
 }
 
-"$bin/mcu_sim" --id 291 --image "$work/written.bin" >"$work/sim.log" 2>&1 &
-sim_pid=$!
-wait_for "$work/sim.log" "mcu_sim: listening" 10
+start_program "$work/sim.log" "$work/sim.log" "$bin/mcu_sim" --id 291 --image "$work/written.bin"
+await_line "$work/sim.log" "mcu_sim: listening" 10
 
 start=$(now)
-"$bin/mcu_updater" "$work/image.bin" 291 >"$work/updater.log" 2>&1 &
-updater_pid=$!
-wait_for "$work/updater.log" "distribute_ota_package" 60
+start_program "$work/updater.log" "$work/updater.log" "$bin/mcu_updater" "$work/image.bin" 291
+updater_pid=$started
+await_line "$work/updater.log" "distribute_ota_package" 60
 data_start=$(now)
-wait_for "$work/updater.log" "SUCCESS: ota success" 600
+await_line "$work/updater.log" "SUCCESS: ota success" 600
 end=$(now)
-read -r utime stime < <(awk '{print $14, $15}' "/proc/$updater_pid/stat")
+read -r utime stime < <(cpu_user_system_ticks "$updater_pid")
 
 cmp -s "$work/image.bin" "$work/written.bin" || { echo "ota_transfer: image written by mcu_sim differs" >&2; exit 1; }
 again=$(sed -n 's/.* \([0-9]*\) received again.*/\1/p' "$work/sim.log" | tail -1)

@@ -22,64 +22,39 @@ for program in body_sim tavo_node demo_view; do
   [ -x "$bin/$program" ] || { echo "demo: $bin/$program is missing; run make build first" >&2; exit 2; }
 done
 
+# shellcheck source=SCRIPTDIR/lib/processes.sh
+source "$root/tavo_hal/scripts/lib/processes.sh"
 run_dir=$(mktemp -d /tmp/tavo_demo.XXXXXX)
 log=$run_dir/demo.log
-pids=()
 
-# Every program runs in its own process group, stopped with SIGINT, then SIGKILL.
 stop_all() {
   trap - EXIT INT TERM
-  local pid
-  # Our programs end cleanly on SIGINT; the ROS master (first) is quicker with SIGTERM.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -"$([ "$i" -eq 0 ] && echo TERM || echo INT)" -- "-${pids[i]}" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL -- "-$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  stop_started
   rm -rf "$run_dir/bus"
   echo "demo: stopped; program output is in $log"
 }
 trap 'stop_all; exit 0' INT TERM
 trap stop_all EXIT
 
-start() {  # start NAME PROGRAM ARGS...: output to the log
-  local name=$1
-  shift
-  setsid "$@" >>"$log" 2>&1 </dev/null &
-  pids+=($!)
-  echo "demo: started $name pid $!" >>"$log"
-}
+log_started() { echo "demo: started $1 pid $started" >>"$log"; }
 
-free_port() {
-  local port
-  for _ in $(seq 100); do
-    port=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-  done
+port=$(free_loopback_port) || {
   echo "demo: no free loopback port found" >&2
   exit 1
 }
-
-# tavo_node's private parameters from the product's YAML, as _name:=value arguments.
-node_params() {
-  sed -n 's/^\([a-z_]*\): *"\{0,1\}\([^"]*\)"\{0,1\} *$/_\1:=\2/p' "$config"
-}
-
-port=$(free_port)
-export ROS_MASTER_URI=http://127.0.0.1:$port ROS_IP=127.0.0.1 TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
-unset ROS_HOSTNAME
+use_ros_master "$port"
+export TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
 mkdir -p "$TAVO_VIRTUAL_CAN_DIR"
 echo "demo: product $product, ROS master $ROS_MASTER_URI, virtual bus $TAVO_VIRTUAL_CAN_DIR"
 echo "demo: program output goes to $log"
 
-start rosmaster rosmaster --core -p "$port"
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
-mapfile -t params < <(node_params)
-start tavo_node "$bin/tavo_node" "${params[@]}"
-start body_sim "$bin/body_sim" --product "$product"
+start_ros_master "$port" "$log" "$log"
+log_started rosmaster
+mapfile -t params < <(node_params "$config")
+start_program "$log" "$log" "$bin/tavo_node" "${params[@]}"
+log_started tavo_node
+start_program "$log" "$log" "$bin/body_sim" --product "$product"
+log_started body_sim
 # In the foreground, so that Ctrl+C reaches it; the trap then stops the rest.
 (
   echo "demo: started demo_view pid $BASHPID" >>"$log"

@@ -27,72 +27,46 @@ for program in body_sim tavo_node soak_commander; do
   [ -x "$bin/$program" ] || { echo "soak: $bin/$program is missing; run make build first" >&2; exit 2; }
 done
 
+# shellcheck source=SCRIPTDIR/lib/processes.sh
+source "$root/tavo_hal/scripts/lib/processes.sh"
 run_dir=$(mktemp -d /tmp/tavo_soak.XXXXXX)
-pids=()
 cleanup() {
-  # Our programs end cleanly on SIGINT; the ROS master (first) is quicker with SIGTERM.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -"$([ "$i" -eq 0 ] && echo TERM || echo INT)" -- "-${pids[i]}" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL -- "-$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  stop_started
   rm -rf "$run_dir/bus"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 start() {  # start OUTPUT_FILE PROGRAM ARGS...: own process group, pid in $started
-  local out=$1
-  shift
-  setsid "$@" >"$out" 2>>"$run_dir/stderr.log" </dev/null &
-  started=$!
-  pids+=("$started")
+  start_program "$1" "$run_dir/stderr.log" "${@:2}"
 }
 
-# stop_and_wait PID: SIGINT, then the exit status within 5 s (124 when it did not end).
-stop_and_wait() {
-  kill -INT "$1" 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$1" 2>/dev/null && return 124
-  local status=0
-  wait "$1" || status=$?
-  return "$status"
-}
-
-wait_for_line() {  # wait_for_line FILE PATTERN SECONDS
-  for _ in $(seq $(($3 * 10))); do grep -q "$2" "$1" && return 0; sleep 0.1; done
+await_line() {  # await_line FILE PATTERN SECONDS
+  wait_for_line "$@" && return 0
   echo "soak: no '$2' in $1 within $3 s" >&2
   cat "$run_dir/stderr.log" >&2
   exit 1
 }
 
-rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
-
-port=
-for _ in $(seq 100); do
-  candidate=$((20000 + RANDOM % 40000))
-  (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null || { port=$candidate; break; }
-done
-[ -n "$port" ] || { echo "soak: no free loopback port" >&2; exit 1; }
-export ROS_MASTER_URI=http://127.0.0.1:$port ROS_IP=127.0.0.1 TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
-unset ROS_HOSTNAME
+port=$(free_loopback_port) || {
+  echo "soak: no free loopback port" >&2
+  exit 1
+}
+use_ros_master "$port"
+export TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
 mkdir -p "$TAVO_VIRTUAL_CAN_DIR"
 echo "soak: ${duration} s, warm-up ${warmup} s, output in $run_dir"
 
-start /dev/null rosmaster --core -p "$port"
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
-mapfile -t params < <(sed -n 's/^\([a-z_]*\): *"\{0,1\}\([^"]*\)"\{0,1\} *$/_\1:=\2/p' "$root/tavo_hal/config/kestrel.yaml")
+start_ros_master "$port" /dev/null "$run_dir/stderr.log"
+mapfile -t params < <(node_params "$root/tavo_hal/config/kestrel.yaml")
 start "$run_dir/node.out" "$bin/tavo_node" "${params[@]}"
 node=$started
-wait_for_line "$run_dir/node.out" "startDispatch thread started" 20
+await_line "$run_dir/node.out" "startDispatch thread started" 20
 # The commander links to every topic before the body sends its first frame,
 # so every feedback frame body_sim sends should come back as a message.
 start "$run_dir/commander.out" "$bin/soak_commander" "$duration"
 commander=$started
-wait_for_line "$run_dir/commander.out" "^ready" 30
+await_line "$run_dir/commander.out" "^ready" 30
 start "$run_dir/body_sim.out" "$bin/body_sim" --product kestrel
 sim=$started
 
@@ -100,7 +74,7 @@ failures=()
 node_alive() { kill -0 "$node" 2>/dev/null && [ "$(cat "/proc/$node/comm" 2>/dev/null)" = tavo_node ]; }
 sleep "$warmup"
 node_alive || failures+=("tavo_node exited during the warm-up")
-rss_start=$(rss_kb "$node" || echo 0)
+rss_start=$(memory_kb "$node" VmRSS || echo 0)
 echo "soak: tavo_node pid $node, resident memory after the warm-up ${rss_start} kB"
 elapsed=$warmup
 while ! grep -q "^commands done" "$run_dir/commander.out"; do
@@ -108,7 +82,7 @@ while ! grep -q "^commands done" "$run_dir/commander.out"; do
     failures+=("tavo_node (pid $node) exited after about ${elapsed} s")
     break
   fi
-  if ((elapsed % 60 == 0)); then echo "soak: ${elapsed} s, tavo_node resident memory $(rss_kb "$node") kB"; fi
+  if ((elapsed % 60 == 0)); then echo "soak: ${elapsed} s, tavo_node resident memory $(memory_kb "$node" VmRSS) kB"; fi
   sleep 1
   elapsed=$((elapsed + 1))
   if ((elapsed > duration + 60)); then
@@ -116,7 +90,7 @@ while ! grep -q "^commands done" "$run_dir/commander.out"; do
     break
   fi
 done
-rss_end=$(rss_kb "$node" 2>/dev/null || echo 0)
+rss_end=$(memory_kb "$node" VmRSS 2>/dev/null || echo 0)
 
 # Body first (it prints its totals), then give the node time to publish what is
 # on its way, then the commander (it prints its feedback counts), then the node.
