@@ -3,6 +3,7 @@
 // process, a bus participant in the test process, and small ROS helpers.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <ros/ros.h>
 
 #include <chrono>
@@ -68,6 +69,27 @@ class BusPeer {
   std::shared_ptr<FrameQueue> to_bus_ = std::make_shared<FrameQueue>();
   std::unique_ptr<CAN_Interface> bus_;
   std::vector<std::shared_ptr<CAN_frame>> frames_;
+};
+
+// Suite fixture for one product: tavo_node runs for the whole suite (each test
+// first checks it still does) and must end with status 0 on SIGINT; bus_ sends
+// and receives frames on its bus.
+template <const char* kProduct>
+class ProductNodeTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    node_ = std::make_unique<NodeUnderTest>("tavo_node", "TAVO_node", product_params(kProduct, kProduct));
+    bus_ = std::make_unique<BusPeer>();
+  }
+  static void TearDownTestSuite() {
+    EXPECT_EQ(node_->process().stop(), 0);
+    bus_.reset();
+    node_.reset();
+  }
+  void SetUp() override { ASSERT_TRUE(node_->process().running()); }
+
+  inline static std::unique_ptr<NodeUnderTest> node_;
+  inline static std::unique_ptr<BusPeer> bus_;
 };
 
 // Collects every message of one topic.

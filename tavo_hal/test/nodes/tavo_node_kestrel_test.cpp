@@ -12,24 +12,8 @@ namespace {
 
 using sensor_msgs::JointState;
 
-class KestrelNode : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    node_ = new NodeUnderTest("tavo_node", "TAVO_node", product_params("kestrel", "kestrel"));
-    bus_ = new BusPeer;
-  }
-  static void TearDownTestSuite() {
-    EXPECT_EQ(node_->process().stop(), 0);
-    delete bus_;
-    delete node_;
-  }
-  void SetUp() override { ASSERT_TRUE(node_->process().running()); }
-
-  static NodeUnderTest* node_;
-  static BusPeer* bus_;
-};
-NodeUnderTest* KestrelNode::node_ = nullptr;
-BusPeer* KestrelNode::bus_ = nullptr;
+constexpr char kKestrel[] = "kestrel";
+using KestrelNode = ProductNodeTest<kKestrel>;
 
 tavo_msg::motor_control hand_message() {
   tavo_msg::motor_control m;

@@ -20,24 +20,8 @@ namespace {
 
 using sensor_msgs::JointState;
 
-class OspreyNode : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    node_ = new NodeUnderTest("tavo_node", "TAVO_node", product_params("osprey", "osprey"));
-    bus_ = new BusPeer;
-  }
-  static void TearDownTestSuite() {
-    EXPECT_EQ(node_->process().stop(), 0);
-    delete bus_;
-    delete node_;
-  }
-  void SetUp() override { ASSERT_TRUE(node_->process().running()); }
-
-  static NodeUnderTest* node_;
-  static BusPeer* bus_;
-};
-NodeUnderTest* OspreyNode::node_ = nullptr;
-BusPeer* OspreyNode::bus_ = nullptr;
+constexpr char kOsprey[] = "osprey";
+using OspreyNode = ProductNodeTest<kOsprey>;
 
 tavo_msg::motor_control joint_message(std::vector<float> p, std::vector<float> v, std::vector<float> kp,
                                       std::vector<float> kd, std::vector<float> t) {
