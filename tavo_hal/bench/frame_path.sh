@@ -32,13 +32,10 @@ start() {  # start OUTPUT_FILE PROGRAM ARGS...: own process group, pid in $start
   start_program "$1" "$run_dir/stderr.log" "${@:2}"
 }
 
-port=$(free_loopback_port) || {
+use_private_ros_and_bus "$run_dir" || {
   echo "frame_path: no free loopback port" >&2
   exit 1
 }
-use_ros_master "$port"
-export TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
-mkdir -p "$TAVO_VIRTUAL_CAN_DIR"
 
 start_ros_master "$port" /dev/null "$run_dir/stderr.log"
 mapfile -t params < <(node_params "$root/tavo_hal/config/kestrel.yaml")

@@ -38,13 +38,10 @@ trap stop_all EXIT
 
 log_started() { echo "demo: started $1 pid $started" >>"$log"; }
 
-port=$(free_loopback_port) || {
+use_private_ros_and_bus "$run_dir" || {
   echo "demo: no free loopback port found" >&2
   exit 1
 }
-use_ros_master "$port"
-export TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
-mkdir -p "$TAVO_VIRTUAL_CAN_DIR"
 echo "demo: product $product, ROS master $ROS_MASTER_URI, virtual bus $TAVO_VIRTUAL_CAN_DIR"
 echo "demo: program output goes to $log"
 

@@ -48,13 +48,10 @@ await_line() {  # await_line FILE PATTERN SECONDS
   exit 1
 }
 
-port=$(free_loopback_port) || {
+use_private_ros_and_bus "$run_dir" || {
   echo "soak: no free loopback port" >&2
   exit 1
 }
-use_ros_master "$port"
-export TAVO_VIRTUAL_CAN_DIR=$run_dir/bus
-mkdir -p "$TAVO_VIRTUAL_CAN_DIR"
 echo "soak: ${duration} s, warm-up ${warmup} s, output in $run_dir"
 
 start_ros_master "$port" /dev/null "$run_dir/stderr.log"

@@ -80,10 +80,13 @@ free_loopback_port() {
   return 1
 }
 
-# use_ros_master PORT: the ROS programs this script starts use the master on 127.0.0.1:PORT.
-use_ros_master() {
-  export ROS_MASTER_URI=http://127.0.0.1:$1 ROS_IP=127.0.0.1
+# use_private_ros_and_bus RUN_DIR: picks a free loopback port for a private ROS master ($port) and
+# points the programs this script starts at it and at a virtual bus in RUN_DIR/bus; fails without a port.
+use_private_ros_and_bus() {
+  port=$(free_loopback_port) || return 1
+  export ROS_MASTER_URI=http://127.0.0.1:$port ROS_IP=127.0.0.1 TAVO_VIRTUAL_CAN_DIR=$1/bus
   unset ROS_HOSTNAME
+  mkdir -p "$TAVO_VIRTUAL_CAN_DIR"
 }
 
 # start_ros_master PORT OUT ERR: a private rosmaster (stopped with SIGTERM, which it obeys quicker
