@@ -9,6 +9,7 @@
 #include <tavo_msg/controller_signal_stamped.h>
 #include <tavo_msg/feedback_status.h>
 #include <tavo_msg/motor_control.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,8 +45,10 @@ class FeedbackView {
     }
   }
 
-  void print(int seconds) {
+  // On a terminal each block replaces the last one; `note` stays under it.
+  void print(int seconds, const std::string& note) {
     std::ostringstream out;
+    if (isatty(STDOUT_FILENO)) out << "\033[H\033[2J";
     out << "---- feedback after " << seconds << " s (topic, messages in the last second, sample) ----\n";
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [topic, state] : topics_) {
@@ -53,6 +56,7 @@ class FeedbackView {
           << " Hz  " << state.sample << "\n";
       state.count_at_last_line = state.count;
     }
+    if (!note.empty() && isatty(STDOUT_FILENO)) out << note << "\n";
     std::cout << out.str() << std::flush;
   }
 
@@ -150,14 +154,15 @@ int main(int argc, char** argv) {
 
   const ros::WallTime start = ros::WallTime::now();
   bool command_sent = command_after <= 0;
+  std::string note;
   for (int second = 1; ros::ok(); ++second) {
     ros::WallTime::sleepUntil(start + ros::WallDuration(second));
     if (!ros::ok()) break;
-    view.print(second);
+    view.print(second, note);
     if (!command_sent && second >= command_after) {
       command.publish(left_arm_move());
-      std::cout << ">>> sent /tavo/control_arm_left: joint 1 from 1.6 to 1.9 rad; watch /tavo/feedback_arm_left"
-                << std::endl;
+      note = ">>> sent /tavo/control_arm_left: joint 1 from 1.6 to 1.9 rad; watch /tavo/feedback_arm_left";
+      std::cout << note << std::endl;
       command_sent = true;
     }
     if (duration > 0 && second >= duration) break;
