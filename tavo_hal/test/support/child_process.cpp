@@ -174,7 +174,8 @@ PrivateRosMaster::PrivateRosMaster() {
   unsetenv("ROS_HOSTNAME");
   setenv("PATH", ("/usr/bin:" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "")).c_str(), 1);
   ChildProcess::Options opts;
-  master_ = new ChildProcess("/usr/bin/rosmaster", {"--core", "-p", std::to_string(port)}, opts);
+  master_ = std::make_unique<ChildProcess>("/usr/bin/rosmaster",
+                                           std::vector<std::string>{"--core", "-p", std::to_string(port)}, opts);
   // The master is up once its port accepts connections.
   const bool up = eventually(
       [port] {
@@ -190,5 +191,3 @@ PrivateRosMaster::PrivateRosMaster() {
       std::chrono::milliseconds(15000));
   if (!up) throw std::runtime_error("rosmaster did not come up on " + uri_ + ": " + master_->err());
 }
-
-PrivateRosMaster::~PrivateRosMaster() { delete master_; }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,9 @@ bool eventually(Condition condition, std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
     if (condition()) return true;
-    struct timespec ts{0, 10 * 1000 * 1000};
+    struct timespec ts {
+      0, 10 * 1000 * 1000
+    };
     nanosleep(&ts, nullptr);
   }
   return condition();
@@ -77,10 +80,9 @@ bool eventually(Condition condition, std::chrono::milliseconds timeout) {
 class PrivateRosMaster {
  public:
   PrivateRosMaster();
-  ~PrivateRosMaster();
   const std::string& uri() const { return uri_; }
 
  private:
   std::string uri_;
-  ChildProcess* master_ = nullptr;
+  std::unique_ptr<ChildProcess> master_;  // stopped also when the constructor throws
 };
