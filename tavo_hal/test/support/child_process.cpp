@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,10 +51,15 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   for (auto& a : argv_store) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     setpgid(0, 0);
+    // A test that dies without its destructors (a sanitizer abort, a crash)
+    // takes its children with it instead of leaving them running.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(125);
     for (const auto& kv : options.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
     if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(126);
     if (options.stdin_pipe) {
