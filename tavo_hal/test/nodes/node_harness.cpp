@@ -4,43 +4,16 @@
 #include <ros/master.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <sstream>
-#include <stdexcept>
 
 #include "candump.h"
+#include "private_ros.h"
 
 namespace {
 
 // One master and one bus for the whole test program; ROS in this process talks to that master.
-class NodeTestEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    master_ = std::make_unique<PrivateRosMaster>();
-    bus_dir_ = std::make_unique<TempDir>();
-    setenv("TAVO_VIRTUAL_CAN_DIR", bus_dir_->path().c_str(), 1);
-    int argc = 0;
-    ros::init(argc, nullptr, "node_test", ros::init_options::NoSigintHandler | ros::init_options::AnonymousName);
-    ros::start();
-    spinner_ = std::make_unique<ros::AsyncSpinner>(2);
-    spinner_->start();
-  }
-  void TearDown() override {
-    spinner_->stop();
-    ros::shutdown();
-    bus_dir_.reset();
-    master_.reset();
-  }
-
- private:
-  std::unique_ptr<PrivateRosMaster> master_;
-  std::unique_ptr<TempDir> bus_dir_;
-  std::unique_ptr<ros::AsyncSpinner> spinner_;
-};
-
-testing::Environment* const environment = testing::AddGlobalTestEnvironment(new NodeTestEnvironment);
+testing::Environment* const environment = testing::AddGlobalTestEnvironment(new PrivateRosEnvironment("node_test", 2));
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -50,26 +23,6 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 }  // namespace
-
-std::map<std::string, std::string> product_params(const std::string& config, const std::string& product) {
-  const char* source_dir = std::getenv("TAVO_SOURCE_DIR");
-  if (!source_dir) throw std::runtime_error("TAVO_SOURCE_DIR is not set (run the test through ctest)");
-  std::ifstream in(std::string(source_dir) + "/config/" + config + ".yaml");
-  std::map<std::string, std::string> params;
-  for (std::string line; std::getline(in, line);) {
-    const auto colon = line.find(':');
-    if (line.empty() || line[0] == '#' || colon == std::string::npos) continue;
-    std::string value = line.substr(line.find_first_not_of(' ', colon + 1));
-    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-    params[line.substr(0, colon)] = value;
-  }
-  if (product.empty()) {
-    params.erase("product");
-  } else {
-    params["product"] = product;
-  }
-  return params;
-}
 
 NodeUnderTest::NodeUnderTest(const std::string& program, const std::string& node_name,
                              const std::map<std::string, std::string>& params)

@@ -17,12 +17,9 @@
 #include "can_interface.h"
 #include "child_process.h"
 #include "communication_struct.h"
+#include "node_config.h"
 
 using namespace std::chrono_literals;
-
-// Private parameters of a node: the product's YAML file, with "product"
-// overridden (or removed when `product` is empty).
-std::map<std::string, std::string> product_params(const std::string& config, const std::string& product);
 
 // The node program, started with its private parameters set on the master;
 // ready() once its dispatcher runs. Stopped with SIGINT on destruction.

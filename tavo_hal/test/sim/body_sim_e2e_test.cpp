@@ -12,31 +12,17 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include "child_process.h"
+#include "node_config.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// tavo_node's private parameters from the product's YAML, as _name:=value arguments.
-std::vector<std::string> node_params(const std::string& product) {
-  std::ifstream yaml(std::string(std::getenv("TAVO_SOURCE_DIR")) + "/config/" + product + ".yaml");
-  const std::regex line(R"re(^([a-z_]+): *"?([^"]*?)"? *$)re");
-  std::vector<std::string> params;
-  std::string text;
-  std::smatch m;
-  while (std::getline(yaml, text)) {
-    if (std::regex_match(text, m, line)) params.push_back("_" + m[1].str() + ":=" + m[2].str());
-  }
-  return params;
-}
 
 struct Band {
   double low, high;  // Hz
@@ -86,7 +72,7 @@ TEST(BodySimWithTavoNode, FeedbackRatesAndALeftArmCommand) {
   TempDir bus;
   ChildProcess::Options env;
   env.env["TAVO_VIRTUAL_CAN_DIR"] = bus.path();
-  ChildProcess node(tavo_program("tavo_node"), node_params("osprey"), env);
+  ChildProcess node(tavo_program("tavo_node"), private_param_args(product_params("osprey", "osprey")), env);
   ChildProcess sim(tavo_program("body_sim"), {"--product", "osprey"}, env);
 
   int argc = 0;
