@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
     frame->can_id = can_id;
     frame->len = static_cast<uint8_t>(data.size());
     frame->data = std::move(data);
+    frame->flags = kFrameFlagFD | kFrameFlagBRS;  // a bootloader answers in CAN-FD frames only
     to_send->enqueue(frame);
   });
   std::printf("mcu_sim: listening on can0, id %u, image %s\n", options.can_id, options.image_path.c_str());
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
       nanosleep(&idle, nullptr);
       continue;
     }
-    if (!frame || frame->can_id != options.can_id) continue;
+    if (!frame || frame->can_id != bus_can_id(options.can_id)) continue;
     const size_t len = std::min(static_cast<size_t>(frame->len), frame->data.size());
     bootloader.receive(frame->data.data(), static_cast<uint16_t>(len));
   }

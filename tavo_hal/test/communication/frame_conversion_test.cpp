@@ -120,9 +120,103 @@ TEST(FromKernelFrame, RemoteRequestCarriesNoData) {
   raw.can_dlc = 4;
   auto back = from_can_frame(raw, 0.0);
   ASSERT_TRUE(back);
-  EXPECT_EQ(back->can_id, 0x321u);
+  EXPECT_EQ(back->can_id, 0x321u | kCanIdRemote);
   EXPECT_EQ(back->len, 0);
   EXPECT_TRUE(back->data.empty());
+}
+
+TEST(FromKernelFrame, ExtendedAndErrorFramesKeepTheirFlagsAndNeverAliasABodyIdentifier) {
+  can_frame raw{};
+  raw.can_id = 0x052 | CAN_EFF_FLAG;  // cansend can0 00000052#0102
+  raw.can_dlc = 2;
+  raw.data[0] = 0x01;
+  raw.data[1] = 0x02;
+  auto extended = from_can_frame(raw, 0.0);
+  ASSERT_TRUE(extended);
+  EXPECT_EQ(extended->can_id, 0x80000052u);
+  EXPECT_NE(extended->can_id, 0x052u);
+  EXPECT_EQ(to_candump(*extended), "00000052#0102");
+
+  canfd_frame fd{};
+  fd.can_id = 0x062 | CAN_EFF_FLAG;
+  fd.len = 12;
+  auto extended_fd = from_canfd_frame(fd, 0.0);
+  ASSERT_TRUE(extended_fd);
+  EXPECT_EQ(extended_fd->can_id, 0x062u | kCanIdExtended);
+
+  raw = can_frame{};
+  raw.can_id = CAN_ERR_FLAG | 0x004;  // controller problem
+  raw.can_dlc = 8;
+  auto error = from_can_frame(raw, 0.0);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->can_id, kCanIdError | 0x004u);
+}
+
+TEST(FromKernelFrame, FdFramesCarryTheirFlagsClassicFramesNone) {
+  const std::pair<uint8_t, uint8_t> cases[] = {{CANFD_BRS, kFrameFlagFD | kFrameFlagBRS},
+                                               {0, kFrameFlagFD},
+                                               {CANFD_BRS | CANFD_ESI, kFrameFlagFD | kFrameFlagBRS | kFrameFlagESI}};
+  for (const auto& [wire, expected] : cases) {
+    canfd_frame fd{};
+    fd.can_id = 0x123;
+    fd.len = 8;  // a CAN-FD frame need not be longer than a classic one
+    fd.flags = wire;
+    auto back = from_canfd_frame(fd, 0.0);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->flags, expected) << int(wire);
+  }
+  can_frame classic{};
+  classic.can_id = 0x123;
+  classic.can_dlc = 8;
+  EXPECT_EQ(from_can_frame(classic, 0.0)->flags, 0);
+}
+
+TEST(BusFlags, LengthDecidesUnlessTheFrameAsksForCanFd) {
+  EXPECT_EQ(frame_conversion::bus_flags(*candump("123#0102")), 0);
+  EXPECT_EQ(frame_conversion::bus_flags(*frame_of_length(0x123, 12)), kFrameFlagFD | kFrameFlagBRS);
+  EXPECT_EQ(frame_conversion::bus_flags(*candump("123##1AABB")), kFrameFlagFD | kFrameFlagBRS);
+  EXPECT_EQ(frame_conversion::bus_flags(*candump("123##0" + std::string(24, 'A'))), kFrameFlagFD);
+  auto only_brs = candump("123#01");
+  only_brs->flags = kFrameFlagBRS;  // without kFrameFlagFD a short frame is classic: BRS means nothing there
+  EXPECT_EQ(frame_conversion::bus_flags(*only_brs), 0);
+}
+
+TEST(ToKernelFrame, ShortFrameAskingForCanFdGoesAsCanFdWithTheFlagsGiven) {
+  canfd_frame raw{};
+  ASSERT_TRUE(to_canfd_frame(*candump("123##10102030405060708"), raw));
+  EXPECT_EQ(raw.len, 8);
+  EXPECT_EQ(raw.flags & (CANFD_BRS | CANFD_ESI), CANFD_BRS);
+  ASSERT_TRUE(to_canfd_frame(*candump("123##0" + std::string(24, 'A')), raw));
+  EXPECT_EQ(raw.flags & (CANFD_BRS | CANFD_ESI), 0);
+  can_frame classic{};
+  const std::string err = stderr_of([&] { EXPECT_FALSE(to_can_frame(*candump("123##101"), classic)); });
+  EXPECT_EQ(lines_in(err), 1u) << err;
+}
+
+TEST(ToKernelFrame, ExtendedFlagOrWidthMakesAnExtendedFrame) {
+  can_frame raw{};
+  ASSERT_TRUE(to_can_frame(*candump("00000052#01"), raw));
+  EXPECT_EQ(raw.can_id, 0x052u | CAN_EFF_FLAG);
+  EXPECT_EQ(bus_can_id(0x052), 0x052u);
+  EXPECT_EQ(bus_can_id(0x800), 0x800u | kCanIdExtended);
+  EXPECT_EQ(bus_can_id(0x052 | kCanIdExtended), 0x052u | kCanIdExtended);
+}
+
+TEST(ToKernelFrame, ErrorFramesAndFdRemoteRequestsAreNotSent) {
+  canfd_frame fd{};
+  can_frame classic{};
+  auto error = candump("004#0000000000000000");
+  error->can_id |= kCanIdError;
+  std::string err = stderr_of([&] { EXPECT_FALSE(to_can_frame(*error, classic)); });
+  EXPECT_EQ(lines_in(err), 1u) << err;
+  auto fd_remote = candump("123##1");
+  fd_remote->can_id |= kCanIdRemote;
+  err = stderr_of([&] { EXPECT_FALSE(to_canfd_frame(*fd_remote, fd)); });
+  EXPECT_EQ(lines_in(err), 1u) << err;
+  auto remote = candump("123#");
+  remote->can_id |= kCanIdRemote;
+  ASSERT_TRUE(to_can_frame(*remote, classic));
+  EXPECT_EQ(classic.can_id, 0x123u | CAN_RTR_FLAG);
 }
 
 TEST(FromKernelFrame, ImpossibleLengthsAreRefused) {

@@ -40,6 +40,11 @@ TEST_F(SocketCan, MissingDeviceIsReportedOnceAndTheProgramRunsOn) {
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_NE(err.find("CAN_Interface tavo_nodev0: "), std::string::npos) << err;
+  const auto stats = bus->statistics();
+  EXPECT_EQ(stats.backend, "socketcan");
+  EXPECT_EQ(stats.device, "tavo_nodev0");
+  EXPECT_FALSE(stats.open);
+  EXPECT_EQ(stats.frames_sent, 0u);
   const auto t0 = std::chrono::steady_clock::now();
   bus.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
@@ -125,6 +130,37 @@ TEST_F(SocketCan, FramesTravelBothWaysOnVcan) {
   EXPECT_EQ(to_candump(*got), "321##15A5A5A5A5A5A5A5A5A5A5A5A");
   EXPECT_GE(got->timestamp, before - 1.0);
   EXPECT_LE(got->timestamp, before + 5.0);
+
+  const auto stats = bus->statistics();
+  EXPECT_TRUE(stats.open);
+  EXPECT_EQ(stats.frames_sent, 2u);
+  EXPECT_EQ(stats.frames_received, 1u);
+}
+
+TEST_F(SocketCan, ExtendedAndShortFdFramesKeepTheirKind) {
+  VcanPeer peer;
+  if (!peer.skip_reason().empty()) GTEST_SKIP() << peer.skip_reason();
+  auto rx = std::make_shared<FrameQueue>();
+  auto tx = std::make_shared<FrameQueue>();
+  auto bus = std::make_shared<CAN_Interface>("vcan0");
+  bus->setFDCANFeedbackQueue(rx);
+  bus->setFDCANControlQueue(tx);
+  bus->connect();
+
+  tx->enqueue(candump("123##00102"));  // asks for CAN-FD without bit-rate switching, two bytes
+  canfd_frame raw{};
+  ASSERT_EQ(read(peer.fd(), &raw, sizeof raw), static_cast<ssize_t>(CANFD_MTU));
+  EXPECT_EQ(raw.len, 2);
+  EXPECT_EQ(raw.flags & CANFD_BRS, 0);
+
+  can_frame ext{};
+  ext.can_id = 0x052 | CAN_EFF_FLAG;
+  ext.can_dlc = 1;
+  ext.data[0] = 0x7E;
+  ASSERT_EQ(write(peer.fd(), &ext, CAN_MTU), static_cast<ssize_t>(CAN_MTU));
+  std::shared_ptr<CAN_frame> got;
+  ASSERT_TRUE(eventually([&] { return rx->try_dequeue(got); }, 5s));
+  EXPECT_EQ(to_candump(*got), "00000052#7E");
 }
 
 }  // namespace

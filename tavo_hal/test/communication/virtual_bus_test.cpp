@@ -115,6 +115,50 @@ TEST_F(VirtualBus, FramesArriveIntactAndStamped) {
   }
 }
 
+TEST_F(VirtualBus, FlagsAndIdentifiersArriveAsOnAWire) {
+  Participant a, b;
+  auto wide_without_flag = candump("123#AA");
+  wide_without_flag->can_id = 0x12345;  // needs 29 bits: it travels as an extended frame
+  const std::vector<std::string> expected = {
+      "00000052#01", "123##0" + std::string(16, 'B'), "124##1AA", "125##3" + std::string(24, 'C'), "126#01",
+      "00012345#AA", "127##1" + std::string(24, '9')};
+  for (size_t i = 0; i < expected.size(); ++i) a.send(i == 5 ? wide_without_flag : candump(expected[i]));
+  auto long_classic = candump("127#" + std::string(24, '9'));  // asks nothing: goes as CAN-FD with BRS
+  a.tx->enqueue(long_classic);
+  auto got = b.receive(expected.size() + 1);
+  ASSERT_EQ(got.size(), expected.size() + 1);
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(to_candump(*got[i]), expected[i]) << i;
+  EXPECT_EQ(got.back()->flags, kFrameFlagFD | kFrameFlagBRS);
+  EXPECT_EQ(got[0]->can_id, 0x52u | kCanIdExtended) << "a 29-bit 0x52 is not the left arm";
+}
+
+TEST_F(VirtualBus, StatisticsCountWhatMoved) {
+  auto idle = std::make_shared<CAN_Interface>("can0");
+  EXPECT_FALSE(idle->statistics().open);
+  EXPECT_EQ(idle->statistics().frames_received, 0u);
+  EXPECT_EQ(idle->statistics().backend, "");
+
+  Participant a, b;
+  testing::internal::CaptureStderr();
+  for (uint32_t i = 0; i < 30; ++i) a.send(counter_frame(0x10, i, 8));
+  a.send(candump("124##1" + std::string(130, 'A')));  // 65 bytes: refused
+  for (uint32_t i = 0; i < 20; ++i) b.send(counter_frame(0x20, i, 8));
+  EXPECT_EQ(b.receive(30).size(), 30u);
+  EXPECT_EQ(a.receive(20).size(), 20u);
+  testing::internal::GetCapturedStderr();
+  const auto sa = a.bus->statistics();
+  const auto sb = b.bus->statistics();
+  EXPECT_EQ(sa.backend, "virtual");
+  EXPECT_EQ(sa.device, bus_dir());
+  EXPECT_TRUE(sa.open);
+  EXPECT_EQ(sa.frames_sent, 30u);
+  EXPECT_EQ(sa.frames_refused, 1u);
+  EXPECT_EQ(sa.frames_received, 20u);
+  EXPECT_EQ(sb.frames_sent, 20u);
+  EXPECT_EQ(sb.frames_received, 30u);
+  EXPECT_EQ(sb.frames_refused + sb.kernel_drops + sb.stale_dropped, 0u);
+}
+
 TEST_F(VirtualBus, EveryOtherParticipantGetsEveryFrameButNotTheSender) {
   Participant a, b, c;
   for (uint32_t i = 0; i < 200; ++i) a.send(counter_frame(0x10, i, 8));

@@ -122,7 +122,9 @@ TEST(DispatcherNaming, EveryTableIdentifierAndNothingElse) {
                                                                {0x66, "RIGHT_HAND"}};
   for (const auto& entry : table) EXPECT_EQ(DispatcherInspector::module(dispatcher, entry.first), entry.second);
   // Exact identifiers only: no masking of upper bits, no ranges.
-  for (uint32_t id : {0x00u, 0x22u, 0x34u, 0x42u, 0x55u, 0x5Fu, 0x65u, 0x99u, 0x130u, 0x252u, 0x1FFFFFFFu}) {
+  // Flagged identifiers (29-bit, remote or error frames) never read as a body identifier.
+  for (uint32_t id : {0x00u, 0x22u, 0x34u, 0x42u, 0x55u, 0x5Fu, 0x65u, 0x99u, 0x130u, 0x252u, 0x1FFFFFFFu,
+                      0x52u | kCanIdExtended, 0x20u | kCanIdExtended, 0x52u | kCanIdRemote, 0x62u | kCanIdError}) {
     EXPECT_EQ(DispatcherInspector::module(dispatcher, id), "Unknown Device") << std::hex << id;
   }
 }

@@ -113,6 +113,10 @@ TEST(TransferFramesTest, SmallImagesUseTheDescribedFrames) {
   ASSERT_GE(ota_requests.size(), 2u);
   EXPECT_EQ(ota_requests[0].can_len, 12u);
   EXPECT_EQ(ota_requests[0].payload, hex_bytes("01 02"));
+  // Both ends speak CAN-FD with bit-rate switching only, the 8-byte frames too.
+  for (const SeenFrame& f : s.frames()) {
+    EXPECT_EQ(f.flags, kFrameFlagFD | kFrameFlagBRS) << "type " << int(f.type) << ", " << f.can_len << " bytes";
+  }
 }
 
 TEST(TransferFramesTest, ClosingPackOf64ByteImage) {
@@ -201,7 +205,7 @@ TEST(RefusalTest, LargestCanIdentifierIsAccepted) {
   s.start_updater({s.write_image(10), "536870911"});
   ASSERT_TRUE(s.updater_says("req_handshake 111 ", 5s)) << s.updater().out();
   ASSERT_TRUE(eventually([&] { return !s.frames_of_type(REQUEST_HANDSHAKE).empty(); }, 2s));
-  EXPECT_EQ(s.frames_of_type(REQUEST_HANDSHAKE)[0].can_id, 0x1FFFFFFFu);
+  EXPECT_EQ(s.frames_of_type(REQUEST_HANDSHAKE)[0].can_id, 0x1FFFFFFFu | kCanIdExtended);
 }
 
 // ---- Faults injected by the simulated MCU ----

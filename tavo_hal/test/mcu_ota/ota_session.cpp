@@ -72,7 +72,8 @@ std::vector<SeenFrame> OtaSession::frames() {
     const uint16_t len = mcu_ota::get_le16(&d[2]);
     if (static_cast<size_t>(len + mcu_ota::kFrameOverhead) > d.size() || mcu_ota::protocol_check_ready(&d[2]) != 0)
       continue;
-    update_frames.push_back({f->can_id, d.size(), d[4], std::vector<uint8_t>(d.begin() + 5, d.begin() + 5 + len)});
+    update_frames.push_back(
+        {f->can_id, d.size(), f->flags, d[4], std::vector<uint8_t>(d.begin() + 5, d.begin() + 5 + len)});
   }
   return update_frames;
 }

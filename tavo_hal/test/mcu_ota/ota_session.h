@@ -21,6 +21,7 @@ constexpr uint32_t kDecoyId = 292;
 struct SeenFrame {
   uint32_t can_id;
   size_t can_len;
+  uint8_t flags;  // CAN_frame::flags as received
   uint8_t type;
   std::vector<uint8_t> payload;
 };

@@ -15,14 +15,26 @@
 // 48 or 64, equal to data.size(), identifier of at most 29 bits); any other
 // frame is dropped with one line on standard error. While the device cannot be
 // opened the writer discards what it takes from the control queue.
+//
+// Identifiers: an identifier above 0x7FF goes out as an extended frame, and
+// every received extended frame carries kCanIdExtended in can_id (remote and
+// error frames kCanIdRemote / kCanIdError), on both backends alike.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "communication_struct.h"
 
 class CanBackend;
+
+// The identifier under which a frame sent with `can_id` is received: with
+// kCanIdExtended added when the identifier needs 29 bits. Peers that match
+// replies by identifier compare against this.
+constexpr uint32_t bus_can_id(uint32_t can_id) {
+  return (can_id & kCanIdMask) > kCanIdStandardMax ? (can_id | kCanIdExtended) : can_id;
+}
 
 class CAN_Interface {
  public:
@@ -40,6 +52,20 @@ class CAN_Interface {
   // Opens the device and starts the reader and writer threads. Failures are
   // reported on standard error; the program runs on. A second call does nothing.
   void connect();
+
+  // Counters since connect(); all zero (and open false) before it.
+  struct Statistics {
+    std::string backend;           // "socketcan" or "virtual"; empty before connect()
+    std::string device;            // the device name; on the virtual bus its directory
+    bool open = false;             // the device or bus can be used right now
+    uint64_t frames_received = 0;  // put into the feedback queue
+    uint64_t frames_sent = 0;      // handed to the device
+    uint64_t frames_refused = 0;   // taken from the control queue but no bus can carry them
+    uint64_t kernel_drops = 0;     // dropped by the kernel because the reader fell behind
+    uint64_t stale_dropped = 0;    // commands that waited too long to be sent, dropped
+  };
+  // Cheap and lock-free; call it from any thread once connect() has returned.
+  Statistics statistics() const;
 
  private:
   std::string device_;

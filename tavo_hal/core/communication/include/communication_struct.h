@@ -12,10 +12,29 @@
 // One classic CAN or CAN-FD frame. Shared read-only once queued.
 struct CAN_frame {
   double timestamp;  // receive time in seconds (see can_interface.h); 0 for frames built to send
-  uint32_t can_id;
-  uint8_t len;  // number of data bytes
+  uint32_t can_id;   // identifier, with the kCanId* flags of a received 29-bit, remote or error frame
+  uint8_t len;       // number of data bytes
   std::vector<uint8_t> data;
+  // How the frame travels (kFrameFlag*). Sending: 0 lets the length decide (up to
+  // 8 bytes classic, longer CAN-FD with bit-rate switching); with kFrameFlagFD it
+  // goes as CAN-FD whatever its length, with exactly the BRS/ESI bits given.
+  // Received frames carry the flags they arrived with.
+  uint8_t flags = 0;
 };
+
+// CAN_frame::flags; the values of the CAN-FD flags byte on the wire.
+constexpr uint8_t kFrameFlagBRS = 0x01;  // bit-rate switch
+constexpr uint8_t kFrameFlagESI = 0x02;  // error state indicator of the sender
+constexpr uint8_t kFrameFlagFD = 0x04;   // a CAN-FD frame
+
+// Flag bits of CAN_frame::can_id above the 29 identifier bits. A received
+// extended frame keeps kCanIdExtended, so 29-bit 0x00000052 (0x80000052) never
+// reads as the 11-bit body identifier 0x52.
+constexpr uint32_t kCanIdExtended = 0x80000000;
+constexpr uint32_t kCanIdRemote = 0x40000000;
+constexpr uint32_t kCanIdError = 0x20000000;
+constexpr uint32_t kCanIdMask = 0x1FFFFFFF;  // the identifier bits
+constexpr uint32_t kCanIdStandardMax = 0x7FF;
 
 // Lock-free MPMC queue of frames, default traits (blocks of 32 elements).
 using FrameQueue = moodycamel::ConcurrentQueue<std::shared_ptr<CAN_frame>>;

@@ -1,6 +1,7 @@
-// Datagrams of the virtual bus: a three-byte header ("VB", version 1) and
-// then one record per frame: can_id (4 bytes, big-endian), len (1 byte), len
-// data bytes. A datagram holds at most kMaxDatagram bytes.
+// Datagrams of the virtual bus: a three-byte header ("VB", version 2) and
+// then one record per frame: can_id as on the bus (4 bytes, big-endian, with
+// its kCanId* flags), flags as on the bus (1 byte), len (1 byte), len data
+// bytes. A datagram holds at most kMaxDatagram bytes.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +17,9 @@ constexpr size_t kMaxDatagram = 4096;
 
 // Empties `datagram` and writes the header.
 void start(std::vector<uint8_t>& datagram);
-// Appends the frame's record; false (nothing appended) when it would not fit.
-// The frame must have passed frame_conversion::sendable.
+// Appends the frame's record, identifier and flags as the frame travels
+// (bus_can_id, frame_conversion::bus_flags); false (nothing appended) when it
+// would not fit. The frame must have passed frame_conversion::sendable.
 bool append(std::vector<uint8_t>& datagram, const CAN_frame& frame);
 // Frames of the first `size` bytes of `datagram`, each stamped with
 // `timestamp`. False when the datagram is malformed (bad header, truncated

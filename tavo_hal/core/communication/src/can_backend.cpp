@@ -80,8 +80,23 @@ bool CanBackend::wait_readable(int fd, std::chrono::nanoseconds timeout) {
   return ready > 0 && fds[0].revents != 0 && !stopping();
 }
 
+CAN_Interface::Statistics CanBackend::statistics() const {
+  CAN_Interface::Statistics s;
+  s.backend = kind();
+  s.device = bus_name();
+  s.open = is_open();
+  s.frames_received = received_.load(std::memory_order_relaxed);
+  s.frames_sent = sent_.load(std::memory_order_relaxed);
+  s.frames_refused = refused_.load(std::memory_order_relaxed);
+  s.kernel_drops = kernel_drops_.load(std::memory_order_relaxed);
+  s.stale_dropped = stale_.load(std::memory_order_relaxed);
+  return s;
+}
+
 void CanBackend::deliver(std::shared_ptr<CAN_frame> frame) {
-  if (feedback_) feedback_->enqueue(std::move(frame));
+  if (!feedback_) return;
+  feedback_->enqueue(std::move(frame));
+  received_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void CanBackend::take(FrameBatch& batch, size_t limit) {
@@ -89,7 +104,11 @@ void CanBackend::take(FrameBatch& batch, size_t limit) {
   std::shared_ptr<CAN_frame> frame;
   while (batch.size() < limit && control_ && control_->try_dequeue(frame)) {
     if (!frame) continue;
-    if (auto on_bus = frame_conversion::for_bus(frame, tag_.c_str())) batch.push_back(std::move(on_bus));
+    if (auto on_bus = frame_conversion::for_bus(frame, tag_.c_str())) {
+      batch.push_back(std::move(on_bus));
+    } else {
+      refused_.fetch_add(1, std::memory_order_relaxed);
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "can_interface.h"
 #include "communication_struct.h"
 
 using FrameBatch = std::vector<std::shared_ptr<CAN_frame>>;
@@ -25,6 +26,8 @@ class CanBackend {
   virtual ~CanBackend();
   CanBackend(const CanBackend&) = delete;
   CanBackend& operator=(const CanBackend&) = delete;
+
+  CAN_Interface::Statistics statistics() const;
 
  protected:
   CanBackend(std::string device, std::shared_ptr<FrameQueue> feedback, std::shared_ptr<FrameQueue> control);
@@ -42,6 +45,9 @@ class CanBackend {
   // false on time-out or when stopping.
   bool wait_readable(int fd, std::chrono::nanoseconds timeout);
   void deliver(std::shared_ptr<CAN_frame> frame);
+  void count_sent(uint64_t frames) { sent_.fetch_add(frames, std::memory_order_relaxed); }
+  void count_kernel_drops(uint64_t frames) { kernel_drops_.fetch_add(frames, std::memory_order_relaxed); }
+  void count_stale(uint64_t frames) { stale_.fetch_add(frames, std::memory_order_relaxed); }
   const std::string& device() const { return device_; }
   // Prefix of every diagnostic line: "CAN_Interface <device>".
   const std::string& tag() const { return tag_; }
@@ -52,6 +58,11 @@ class CanBackend {
   // with an empty batch on every pass so that a backend can retry. After stop()
   // one final call hands over what was still queued; it must not wait.
   virtual void send(const FrameBatch& frames) = 0;
+  // For statistics(): "socketcan" or "virtual", what the device name stands
+  // for, and whether frames can move right now. Called from any thread.
+  virtual const char* kind() const = 0;
+  virtual std::string bus_name() const { return device_; }
+  virtual bool is_open() const = 0;
 
  private:
   void write_loop();
@@ -65,6 +76,11 @@ class CanBackend {
   const std::shared_ptr<FrameQueue> control_;
   const int wake_fd_;
   std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> received_{0};
+  std::atomic<uint64_t> sent_{0};
+  std::atomic<uint64_t> refused_{0};
+  std::atomic<uint64_t> kernel_drops_{0};
+  std::atomic<uint64_t> stale_{0};
   std::thread reader_;
   std::thread writer_;
 };

@@ -30,3 +30,10 @@ void CAN_Interface::connect() {
     backend_ = make_socketcan_backend(device_, feedback_queue_, control_queue_);
   }
 }
+
+CAN_Interface::Statistics CAN_Interface::statistics() const {
+  if (backend_) return backend_->statistics();
+  Statistics none;
+  none.device = device_;
+  return none;
+}

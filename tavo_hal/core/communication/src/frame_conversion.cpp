@@ -7,6 +7,12 @@
 
 namespace frame_conversion {
 
+static_assert(kCanIdExtended == CAN_EFF_FLAG && kCanIdRemote == CAN_RTR_FLAG && kCanIdError == CAN_ERR_FLAG &&
+                  kCanIdMask == CAN_EFF_MASK && kCanIdStandardMax == CAN_SFF_MASK,
+              "the identifier flags of CAN_frame are the kernel's");
+static_assert(kFrameFlagBRS == CANFD_BRS && kFrameFlagESI == CANFD_ESI,
+              "the CAN-FD flags of CAN_frame are the kernel's");
+
 namespace {
 // The line that says why a frame does not leave or is not taken.
 void refuse(const char* where, uint32_t can_id, const char* problem, size_t value) {
@@ -31,11 +37,20 @@ bool sendable(const CAN_frame& frame, const char* where) {
     refuse(where, frame.can_id, "len does not match the number of data bytes,", frame.data.size());
     return false;
   }
-  if (frame.can_id > CAN_EFF_MASK) {
-    refuse(where, frame.can_id, "identifier wider than 29 bits:", frame.can_id);
+  if (frame.can_id & kCanIdError) {
+    refuse(where, frame.can_id, "an error frame cannot be sent, identifier", frame.can_id);
+    return false;
+  }
+  if ((bus_flags(frame) & kFrameFlagFD) && (frame.can_id & kCanIdRemote)) {
+    refuse(where, frame.can_id, "CAN-FD has no remote request, identifier", frame.can_id);
     return false;
   }
   return true;
+}
+
+uint8_t bus_flags(const CAN_frame& frame) {
+  if (frame.flags & kFrameFlagFD) return frame.flags & (kFrameFlagFD | kFrameFlagBRS | kFrameFlagESI);
+  return frame.len > CAN_MAX_DLEN ? (kFrameFlagFD | kFrameFlagBRS) : 0;
 }
 
 std::shared_ptr<CAN_frame> for_bus(const std::shared_ptr<CAN_frame>& frame, const char* where) {
@@ -50,12 +65,12 @@ std::shared_ptr<CAN_frame> for_bus(const std::shared_ptr<CAN_frame>& frame, cons
   return sendable(*padded, where) ? padded : nullptr;
 }
 
-canid_t raw_id(uint32_t can_id) { return can_id > CAN_SFF_MASK ? (can_id | CAN_EFF_FLAG) : can_id; }
+canid_t raw_id(uint32_t can_id) { return bus_can_id(can_id); }
 
 bool to_can_frame(const CAN_frame& frame, struct can_frame& out) {
   if (!sendable(frame, "to_can_frame")) return false;
-  if (frame.len > CAN_MAX_DLEN) {
-    refuse("to_can_frame", frame.can_id, "a classic frame cannot carry a payload of length", frame.len);
+  if (bus_flags(frame) & kFrameFlagFD) {
+    refuse("to_can_frame", frame.can_id, "a CAN-FD frame is not a classic frame, length", frame.len);
     return false;
   }
   std::memset(&out, 0, sizeof out);
@@ -70,7 +85,7 @@ bool to_canfd_frame(const CAN_frame& frame, struct canfd_frame& out) {
   std::memset(&out, 0, sizeof out);
   out.can_id = raw_id(frame.can_id);
   out.len = frame.len;
-  out.flags = CANFD_BRS;
+  out.flags = bus_flags(frame) & (kFrameFlagBRS | kFrameFlagESI);
 #ifdef CANFD_FDF
   out.flags |= CANFD_FDF;
 #endif
@@ -79,13 +94,15 @@ bool to_canfd_frame(const CAN_frame& frame, struct canfd_frame& out) {
 }
 
 namespace {
-std::shared_ptr<CAN_frame> received(canid_t raw, const uint8_t* data, size_t len, double timestamp) {
+std::shared_ptr<CAN_frame> received(canid_t raw, const uint8_t* data, size_t len, uint8_t flags, double timestamp) {
   auto frame = std::make_shared<CAN_frame>();
   frame->timestamp = timestamp;
-  frame->can_id = (raw & CAN_EFF_FLAG) ? (raw & CAN_EFF_MASK) : (raw & CAN_SFF_MASK);
+  const canid_t flag_bits = raw & (CAN_EFF_FLAG | CAN_RTR_FLAG | CAN_ERR_FLAG);
+  frame->can_id = flag_bits | (raw & ((raw & CAN_EFF_FLAG) ? CAN_EFF_MASK : CAN_SFF_MASK));
   if (raw & CAN_RTR_FLAG) len = 0;
   frame->len = static_cast<uint8_t>(len);
   frame->data.assign(data, data + len);
+  frame->flags = flags;
   return frame;
 }
 }  // namespace
@@ -95,7 +112,7 @@ std::shared_ptr<CAN_frame> from_can_frame(const struct can_frame& in, double tim
     refuse("from_can_frame", in.can_id & CAN_EFF_MASK, "a classic frame cannot carry a payload of length", in.can_dlc);
     return nullptr;
   }
-  return received(in.can_id, in.data, in.can_dlc, timestamp);
+  return received(in.can_id, in.data, in.can_dlc, 0, timestamp);
 }
 
 std::shared_ptr<CAN_frame> from_canfd_frame(const struct canfd_frame& in, double timestamp) {
@@ -103,7 +120,8 @@ std::shared_ptr<CAN_frame> from_canfd_frame(const struct canfd_frame& in, double
     refuse("from_canfd_frame", in.can_id & CAN_EFF_MASK, "CAN-FD cannot carry a payload of length", in.len);
     return nullptr;
   }
-  return received(in.can_id, in.data, in.len, timestamp);
+  const uint8_t flags = kFrameFlagFD | (in.flags & (kFrameFlagBRS | kFrameFlagESI));
+  return received(in.can_id, in.data, in.len, flags, timestamp);
 }
 
 }  // namespace frame_conversion

@@ -27,6 +27,9 @@ constexpr std::chrono::seconds kReadWait{1};
 constexpr std::chrono::milliseconds kRetryFullQueue{1};
 // A transmit queue that stays full this long is reported (once per episode).
 constexpr std::chrono::seconds kFullQueueReport{1};
+// Kernel receive drops end an episode after this long without more; the
+// episode's one line then says how many frames were lost.
+constexpr std::chrono::seconds kDropEpisodeQuiet{1};
 
 // Closes the descriptor when the last user lets go, so the writer never sends
 // on a number the reader has closed and reused.
@@ -85,6 +88,10 @@ class SocketCanBackend : public CanBackend {
     if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) < 0) {
       fault("setsockopt SO_TIMESTAMPNS");  // frames are then stamped on reading
     }
+    if (setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) < 0) {
+      fault("setsockopt SO_RXQ_OVFL");  // kernel drops then go uncounted
+    }
+    drops_seen_ = 0;  // the kernel counts per socket
     sockaddr_can addr{};
     addr.can_family = AF_CAN;
     addr.can_ifindex = static_cast<int>(if_nametoindex(device().c_str()));
@@ -107,7 +114,9 @@ class SocketCanBackend : public CanBackend {
         continue;
       }
       if (wait_readable(sock->fd, kReadWait) && !receive_all(*sock)) set_socket(nullptr);
+      end_quiet_drop_episode(false);
     }
+    end_quiet_drop_episode(true);
   }
 
   // Reads until the socket is empty; false after a read error.
@@ -115,7 +124,7 @@ class SocketCanBackend : public CanBackend {
     for (;;) {
       canfd_frame raw{};
       iovec iov{&raw, sizeof raw};
-      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(uint32_t))];
       msghdr msg{};
       msg.msg_iov = &iov;
       msg.msg_iovlen = 1;
@@ -127,13 +136,15 @@ class SocketCanBackend : public CanBackend {
         fault("read");
         return false;
       }
+      const Ancillary extra = ancillary_of(msg);
+      if (extra.has_drops) note_drops(extra.drops);
       std::shared_ptr<CAN_frame> frame;
       if (n == static_cast<ssize_t>(CAN_MTU)) {
         can_frame classic{};
         std::memcpy(&classic, &raw, CAN_MTU);
-        frame = frame_conversion::from_can_frame(classic, stamp_of(msg));
+        frame = frame_conversion::from_can_frame(classic, extra.stamp);
       } else if (n == static_cast<ssize_t>(CANFD_MTU)) {
-        frame = frame_conversion::from_canfd_frame(raw, stamp_of(msg));
+        frame = frame_conversion::from_canfd_frame(raw, extra.stamp);
       }
       if (!frame) continue;
       worked();
@@ -141,27 +152,65 @@ class SocketCanBackend : public CanBackend {
     }
   }
 
-  static double stamp_of(msghdr& msg) {
+  struct Ancillary {
+    double stamp = 0.0;
+    bool has_drops = false;
+    uint32_t drops = 0;  // the socket's running count of frames the kernel dropped
+  };
+
+  static Ancillary ancillary_of(msghdr& msg) {
+    Ancillary out;
+    bool stamped = false;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+      if (c->cmsg_level != SOL_SOCKET) continue;
+      if (c->cmsg_type == SCM_TIMESTAMPNS) {
         timespec ts{};
         std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-        return seconds_of(ts);
+        out.stamp = seconds_of(ts);
+        stamped = true;
+      } else if (c->cmsg_type == SO_RXQ_OVFL) {
+        std::memcpy(&out.drops, CMSG_DATA(c), sizeof out.drops);
+        out.has_drops = true;
       }
     }
-    return realtime_seconds();
+    if (!stamped) out.stamp = realtime_seconds();
+    return out;
+  }
+
+  // Reader thread only.
+  void note_drops(uint32_t running_count) {
+    const uint32_t lost = running_count - drops_seen_;  // the kernel's counter wraps at 2^32
+    if (lost == 0) return;
+    drops_seen_ = running_count;
+    count_kernel_drops(lost);
+    episode_drops_ += lost;
+    last_drop_ = std::chrono::steady_clock::now();
+  }
+
+  void end_quiet_drop_episode(bool stopping) {
+    if (episode_drops_ == 0) return;
+    if (!stopping && std::chrono::steady_clock::now() - last_drop_ < kDropEpisodeQuiet) return;
+    std::cerr << tag() << ": the kernel dropped " << episode_drops_ << " received frames because the reader fell behind"
+              << std::endl;
+    episode_drops_ = 0;
   }
 
   void send(const FrameBatch& frames) override {
     for (const auto& frame : frames) {
-      if (frame->len <= CAN_MAX_DLEN) {
-        can_frame raw{};
-        if (frame_conversion::to_can_frame(*frame, raw)) write_frame(&raw, CAN_MTU);
-      } else {
+      if (frame_conversion::bus_flags(*frame) & kFrameFlagFD) {
         canfd_frame raw{};
         if (frame_conversion::to_canfd_frame(*frame, raw)) write_frame(&raw, CANFD_MTU);
+      } else {
+        can_frame raw{};
+        if (frame_conversion::to_can_frame(*frame, raw)) write_frame(&raw, CAN_MTU);
       }
     }
+  }
+
+  const char* kind() const override { return "socketcan"; }
+  bool is_open() const override {
+    std::lock_guard<std::mutex> lock(socket_mutex_);
+    return socket_ != nullptr;
   }
 
   // A full transmit queue (ENOBUFS) is waited out; any other failure drops the frame.
@@ -174,6 +223,7 @@ class SocketCanBackend : public CanBackend {
       const ssize_t n = ::send(sock->fd, raw, size, MSG_DONTWAIT | MSG_NOSIGNAL);
       if (n == static_cast<ssize_t>(size)) {
         worked();
+        count_sent(1);
         return;
       }
       if (n >= 0) errno = EIO;  // a short write: the kernel took part of a frame
@@ -189,9 +239,13 @@ class SocketCanBackend : public CanBackend {
     }
   }
 
-  std::mutex socket_mutex_;
+  mutable std::mutex socket_mutex_;
   std::shared_ptr<Socket> socket_;
   std::atomic<bool> fault_reported_{false};
+  // Reader thread only (and the constructor before it starts).
+  uint32_t drops_seen_ = 0;
+  uint64_t episode_drops_ = 0;
+  std::chrono::steady_clock::time_point last_drop_;
 };
 
 }  // namespace

@@ -169,12 +169,17 @@ class VirtualBusBackend : public CanBackend {
 
   void send(const FrameBatch& frames) override {
     if (sock_ < 0) return;  // not on a bus: frames are discarded
+    count_sent(frames.size());
     if (!frames.empty() || std::chrono::steady_clock::now() - last_scan_ > kRescanPeriod) follow_directory();
     for (auto it = peers_.begin(); it != peers_.end();) {
       queue_for(it->first, it->second, frames);
       it = flush(it->first, it->second) ? std::next(it) : peers_.erase(it);
     }
   }
+
+  const char* kind() const override { return "virtual"; }
+  std::string bus_name() const override { return bus_dir_; }
+  bool is_open() const override { return sock_ >= 0; }
 
   void queue_for(const std::string& name, Peer& peer, const FrameBatch& frames) {
     for (const auto& frame : frames) {

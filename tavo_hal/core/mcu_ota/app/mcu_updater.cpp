@@ -165,6 +165,7 @@ int16_t fdcan_send(const uint8_t* msg, uint16_t len) {
   frame->can_id = static_cast<uint32_t>(g_dest_id);
   frame->len = static_cast<uint8_t>(data.size());
   frame->data = std::move(data);
+  frame->flags = kFrameFlagFD | kFrameFlagBRS;  // every update frame is CAN-FD, the 8-byte ones too
   can_control_queue_->enqueue(frame);
   return static_cast<int16_t>(len);
 }
@@ -174,7 +175,7 @@ int16_t fdcan_send(const uint8_t* msg, uint16_t len) {
 int fdcan_recv(uint8_t* rcv_buf, int data_len) {
   std::shared_ptr<CAN_frame> frame;
   while (can_input_queue_->try_dequeue(frame)) {
-    if (!frame || frame->can_id != static_cast<uint32_t>(g_dest_id)) continue;
+    if (!frame || frame->can_id != bus_can_id(static_cast<uint32_t>(g_dest_id))) continue;
     const size_t count = std::min({static_cast<size_t>(frame->len), frame->data.size(), static_cast<size_t>(data_len)});
     memcpy(rcv_buf, frame->data.data(), count);
     std::shared_ptr<CAN_frame> behind;
