@@ -16,6 +16,14 @@
 // frame is dropped with one line on standard error. While the device cannot be
 // opened the writer discards what it takes from the control queue.
 //
+// Commands are never sent late: a frame that could not leave within 100 ms of
+// being taken from the control queue (SocketCAN: the device's transmit queue
+// stayed full) is dropped and counted in Statistics::stale_dropped, one line
+// on standard error per episode; the frames behind it that are still fresh go
+// out in order once the device takes frames again. The wait counts from when
+// the writer took the frame; it looks at the control queue at least every
+// millisecond, also while the device refuses frames (command_outbox.h).
+//
 // Identifiers: an identifier above 0x7FF goes out as an extended frame, and
 // every received extended frame carries kCanIdExtended in can_id (remote and
 // error frames kCanIdRemote / kCanIdError), on both backends alike.

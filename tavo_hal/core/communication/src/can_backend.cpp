@@ -12,7 +12,10 @@
 namespace {
 // The control queue has no wake-up of its own: the writer looks at it this often.
 constexpr std::chrono::microseconds kControlPollPeriod{200};
-// Frames taken per writer pass; a full batch is followed by the next pass at once.
+// While the backend holds frames the device refused, it tries again this often.
+constexpr std::chrono::milliseconds kRetryBusy{1};
+// Frames taken per writer pass; a full batch is followed by the next pass at once
+// (unless the device is busy).
 constexpr size_t kBatch = 64;
 // Frames still sent after stop(): what was queued before destruction goes out.
 constexpr size_t kFinalDrain = 1024;
@@ -99,6 +102,16 @@ void CanBackend::deliver(std::shared_ptr<CAN_frame> frame) {
   received_.fetch_add(1, std::memory_order_relaxed);
 }
 
+bool CanBackend::send_fresh(CommandOutbox& outbox, const FrameBatch& frames,
+                            const CommandOutbox::SendFunction& device) {
+  const auto now = CommandOutbox::Clock::now();
+  for (const auto& frame : frames) outbox.add(frame, now);
+  const CommandOutbox::Pass pass = outbox.flush(device, now);
+  count_sent(pass.sent);
+  count_stale(pass.stale);
+  return !outbox.empty();
+}
+
 void CanBackend::take(FrameBatch& batch, size_t limit) {
   batch.clear();
   std::shared_ptr<CAN_frame> frame;
@@ -117,8 +130,12 @@ void CanBackend::write_loop() {
   FrameBatch batch;
   while (!stopping()) {
     take(batch, kBatch);
-    send(batch);
-    if (batch.size() < kBatch) pause(kControlPollPeriod);
+    const bool holding = send(batch);
+    if (holding) {
+      pause(kRetryBusy);
+    } else if (batch.size() < kBatch) {
+      pause(kControlPollPeriod);
+    }
   }
   take(batch, kFinalDrain);
   send(batch);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "can_interface.h"
+#include "command_outbox.h"
 #include "communication_struct.h"
 
 using FrameBatch = std::vector<std::shared_ptr<CAN_frame>>;
@@ -48,6 +49,10 @@ class CanBackend {
   void count_sent(uint64_t frames) { sent_.fetch_add(frames, std::memory_order_relaxed); }
   void count_kernel_drops(uint64_t frames) { kernel_drops_.fetch_add(frames, std::memory_order_relaxed); }
   void count_stale(uint64_t frames) { stale_.fetch_add(frames, std::memory_order_relaxed); }
+  // For a backend whose device may refuse frames for a while: `frames` join
+  // `outbox`, which then sends what is fresh through `device` and drops what
+  // is stale; both are counted. True while the outbox holds frames (send()'s result).
+  bool send_fresh(CommandOutbox& outbox, const FrameBatch& frames, const CommandOutbox::SendFunction& device);
   const std::string& device() const { return device_; }
   // Prefix of every diagnostic line: "CAN_Interface <device>".
   const std::string& tag() const { return tag_; }
@@ -55,9 +60,11 @@ class CanBackend {
   // Runs on the reader thread until stopping() holds.
   virtual void read_loop() = 0;
   // Sends `frames` (all sendable) in order; runs on the writer thread, also
-  // with an empty batch on every pass so that a backend can retry. After stop()
-  // one final call hands over what was still queued; it must not wait.
-  virtual void send(const FrameBatch& frames) = 0;
+  // with an empty batch on every pass so that a backend can retry. True while
+  // the backend holds frames the device refused for now: the writer then calls
+  // again within a millisecond, also when the control queue stays empty. After
+  // stop() one final call hands over what was still queued; it must not wait.
+  virtual bool send(const FrameBatch& frames) = 0;
   // For statistics(): "socketcan" or "virtual", what the device name stands
   // for, and whether frames can move right now. Called from any thread.
   virtual const char* kind() const = 0;

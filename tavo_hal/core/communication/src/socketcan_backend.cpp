@@ -3,8 +3,12 @@
 // reopens it every kReopenPeriod, quietly, until the device is back. The first
 // fault is reported once (perror style); the first frame moved afterwards is
 // reported on standard output. While there is no socket the writer discards
-// what it takes from the control queue, so that no stale command reaches the
-// bus when the device comes back and the queue does not grow without bound.
+// what it takes from the control queue. While the device's transmit queue is
+// full (ENOBUFS) the writer keeps taking from the control queue and holds the
+// frames in a CommandOutbox, which sends them once the device takes frames
+// again unless they waited longer than its bound (100 ms); older ones are
+// dropped and counted. So no stale command reaches the bus when the device
+// comes back, and nothing grows without bound meanwhile.
 #include <linux/can.h>
 #include <linux/can/raw.h>
 #include <net/if.h>
@@ -24,9 +28,6 @@ namespace {
 
 constexpr std::chrono::seconds kReopenPeriod{1};
 constexpr std::chrono::seconds kReadWait{1};
-constexpr std::chrono::milliseconds kRetryFullQueue{1};
-// A transmit queue that stays full this long is reported (once per episode).
-constexpr std::chrono::seconds kFullQueueReport{1};
 // Kernel receive drops end an episode after this long without more; the
 // episode's one line then says how many frames were lost.
 constexpr std::chrono::seconds kDropEpisodeQuiet{1};
@@ -44,11 +45,14 @@ struct Socket {
 class SocketCanBackend : public CanBackend {
  public:
   SocketCanBackend(const std::string& device, std::shared_ptr<FrameQueue> feedback, std::shared_ptr<FrameQueue> control)
-      : CanBackend(device, std::move(feedback), std::move(control)) {
+      : CanBackend(device, std::move(feedback), std::move(control)), outbox_(tag()) {
     set_socket(open_socket());
     start();
   }
-  ~SocketCanBackend() override { stop(); }
+  ~SocketCanBackend() override {
+    stop();
+    outbox_.finish(CommandOutbox::Clock::now());
+  }
 
  private:
   std::shared_ptr<Socket> socket() {
@@ -195,16 +199,8 @@ class SocketCanBackend : public CanBackend {
     episode_drops_ = 0;
   }
 
-  void send(const FrameBatch& frames) override {
-    for (const auto& frame : frames) {
-      if (frame_conversion::bus_flags(*frame) & kFrameFlagFD) {
-        canfd_frame raw{};
-        if (frame_conversion::to_canfd_frame(*frame, raw)) write_frame(&raw, CANFD_MTU);
-      } else {
-        can_frame raw{};
-        if (frame_conversion::to_can_frame(*frame, raw)) write_frame(&raw, CAN_MTU);
-      }
-    }
+  bool send(const FrameBatch& frames) override {
+    return send_fresh(outbox_, frames, [this](const CAN_frame& frame) { return write_frame(frame); });
   }
 
   const char* kind() const override { return "socketcan"; }
@@ -213,35 +209,36 @@ class SocketCanBackend : public CanBackend {
     return socket_ != nullptr;
   }
 
-  // A full transmit queue (ENOBUFS) is waited out; any other failure drops the frame.
-  void write_frame(const void* raw, size_t size) {
-    const auto since = std::chrono::steady_clock::now();
-    bool full_reported = false;
-    for (;;) {
-      auto sock = socket();
-      if (!sock) return;
-      const ssize_t n = ::send(sock->fd, raw, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (n == static_cast<ssize_t>(size)) {
-        worked();
-        count_sent(1);
-        return;
-      }
-      if (n >= 0) errno = EIO;  // a short write: the kernel took part of a frame
-      if (errno != ENOBUFS && errno != EAGAIN && errno != EINTR) {
-        fault("write");
-        return;
-      }
-      if (!full_reported && std::chrono::steady_clock::now() - since > kFullQueueReport) {
-        std::cerr << tag() << ": transmit queue full for over a second; holding the frame until it drains" << std::endl;
-        full_reported = true;
-      }
-      if (!pause(kRetryFullQueue)) return;
+  // 0 when the device took the frame, else the errno. Faults other than a busy
+  // device are reported; without a socket the frame is discarded quietly.
+  int write_frame(const CAN_frame& frame) {
+    auto sock = socket();
+    if (!sock) return ENOTCONN;
+    canfd_frame fd_raw{};
+    can_frame classic_raw{};
+    const bool fd = frame_conversion::bus_flags(frame) & kFrameFlagFD;
+    if (fd ? !frame_conversion::to_canfd_frame(frame, fd_raw) : !frame_conversion::to_can_frame(frame, classic_raw)) {
+      return EINVAL;  // the conversion said why
     }
+    const void* raw = fd ? static_cast<const void*>(&fd_raw) : static_cast<const void*>(&classic_raw);
+    const size_t size = fd ? CANFD_MTU : CAN_MTU;
+    const ssize_t n = ::send(sock->fd, raw, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n == static_cast<ssize_t>(size)) {
+      worked();
+      return 0;
+    }
+    const int error = n < 0 ? errno : EIO;  // a short write: the kernel took part of a frame
+    if (!CommandOutbox::device_busy(error)) {
+      errno = error;
+      fault("write");
+    }
+    return error;
   }
 
   mutable std::mutex socket_mutex_;
   std::shared_ptr<Socket> socket_;
   std::atomic<bool> fault_reported_{false};
+  CommandOutbox outbox_;  // writer thread only
   // Reader thread only (and the constructor before it starts).
   uint32_t drops_seen_ = 0;
   uint64_t episode_drops_ = 0;

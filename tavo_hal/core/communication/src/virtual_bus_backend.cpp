@@ -167,14 +167,16 @@ class VirtualBusBackend : public CanBackend {
     }
   }
 
-  void send(const FrameBatch& frames) override {
-    if (sock_ < 0) return;  // not on a bus: frames are discarded
+  // Never holds a frame: what a receiver cannot take yet waits in its backlog.
+  bool send(const FrameBatch& frames) override {
+    if (sock_ < 0) return false;  // not on a bus: frames are discarded
     count_sent(frames.size());
     if (!frames.empty() || std::chrono::steady_clock::now() - last_scan_ > kRescanPeriod) follow_directory();
     for (auto it = peers_.begin(); it != peers_.end();) {
       queue_for(it->first, it->second, frames);
       it = flush(it->first, it->second) ? std::next(it) : peers_.erase(it);
     }
+    return false;
   }
 
   const char* kind() const override { return "virtual"; }
