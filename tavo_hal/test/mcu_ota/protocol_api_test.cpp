@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,20 @@ TEST_F(ProtocolApiTest, McuSideTakesUpdatePacks) {
   api_get_main_package();
   EXPECT_EQ(api_get_updatepack(&pack, sizeof pack), -3);
   EXPECT_EQ(parse_update_pack_head(api_get_last_buffer_data()).update_cmd, OTA_UPDATE_FINISHED);
+}
+
+// The caller's buffer may be smaller than the record: only the pack itself is
+// written (ASan sees a write past a 48-byte heap buffer; the fill shows it too).
+TEST_F(ProtocolApiTest, McuSideCopiesNoMoreThanThePackIntoASmallBuffer) {
+  receive(UPDATE_DATA_PACK, hex_bytes("03 00 01 00 FE FF 02 00 11 22 33 44 55 66 77 88 99 AA BB"));
+  ASSERT_EQ(api_get_main_package(), UPDATE_DATA_PACK);
+  auto buffer = std::make_unique<uint8_t[]>(48);
+  std::memset(buffer.get(), 0xEE, 48);
+  auto* pack = reinterpret_cast<API_UPDATE_PACK_T*>(buffer.get());
+  ASSERT_EQ(api_get_updatepack(pack, 48), 19);
+  EXPECT_EQ(std::vector<uint8_t>(buffer.get(), buffer.get() + 48),
+            hex_bytes("03 00 01 00 FE FF 02 00 11 22 33 44 55 66 77 88 99 AA BB" + std::string(29 * 2, 'E')));
+  EXPECT_EQ(api_get_updatepack(pack, 18), -2);  // one byte short of the pack
 }
 
 TEST_F(ProtocolApiTest, BothSidesTalkThroughEachOthersFrames) {

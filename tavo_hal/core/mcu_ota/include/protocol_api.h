@@ -88,8 +88,10 @@ const uint8_t* api_get_last_buffer_data();
 
 // MCU side.
 void api_ack_update_pack(uint32_t ack_id, uint8_t ack_type);
-// Copies the last update pack (head and data) into `p_upadte_pack` and returns
-// its payload length; -1 no data pack taken, -2 `buffer_size` too small,
+// Copies the last update pack (head and data) into `p_upadte_pack`, which
+// holds `buffer_size` bytes (it may be smaller than the record; no byte past the
+// pack is written), and returns the pack's payload length; -1 no data pack
+// taken, -2 `buffer_size` smaller than the pack,
 // -3 the pack closes the transfer (its record stays readable through
 // api_get_last_buffer_data).
 int16_t api_get_updatepack(API_UPDATE_PACK_T* p_upadte_pack, uint16_t buffer_size);

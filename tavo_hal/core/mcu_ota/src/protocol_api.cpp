@@ -118,7 +118,11 @@ int16_t api_get_updatepack(API_UPDATE_PACK_T* p_upadte_pack, uint16_t buffer_siz
   if (buffer_size < last.length) return -2;
   const API_UPDATE_PACK_T head = parse_update_pack_head(last.data);
   if (head.update_cmd == OTA_UPDATE_FINISHED) return -3;
-  *p_upadte_pack = head;
+  // Field by field: the caller's buffer holds the pack, not necessarily a whole record.
+  p_upadte_pack->all_pack_num = head.all_pack_num;
+  p_upadte_pack->pack_id = head.pack_id;
+  p_upadte_pack->check_id = head.check_id;
+  p_upadte_pack->update_cmd = head.update_cmd;
   std::memcpy(p_upadte_pack->p_data, last.data + kUpdatePackHead, last.length - kUpdatePackHead);
   return last.length;
 }
