@@ -15,6 +15,7 @@
 
 #include "can_interface.h"
 #include "communication_struct.h"
+#include "fdcan_carrier.h"
 #include "mcu_bootloader.h"
 
 namespace {
@@ -124,14 +125,9 @@ int main(int argc, char** argv) {
   bus->setFDCANControlQueue(to_send);
   bus->connect();
 
+  // A bootloader answers in CAN-FD frames only.
   mcu_sim::McuBootloader bootloader(options, [&to_send](uint32_t can_id, std::vector<uint8_t> data) {
-    auto frame = std::make_shared<CAN_frame>();
-    frame->timestamp = 0.0;
-    frame->can_id = can_id;
-    frame->len = static_cast<uint8_t>(data.size());
-    frame->data = std::move(data);
-    frame->flags = kFrameFlagFD | kFrameFlagBRS;  // a bootloader answers in CAN-FD frames only
-    to_send->enqueue(frame);
+    to_send->enqueue(mcu_ota::fdcan_frame(can_id, std::move(data)));
   });
   std::printf("mcu_sim: listening on can0, id %u, image %s\n", options.can_id, options.image_path.c_str());
   std::fflush(stdout);

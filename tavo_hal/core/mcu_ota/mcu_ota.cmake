@@ -6,7 +6,8 @@ add_library(mcu_ota SHARED
   ${CMAKE_CURRENT_LIST_DIR}/src/ota_protocol.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/protocol_api.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/fdcan_carrier.cpp)
-target_include_directories(mcu_ota PUBLIC ${CMAKE_CURRENT_LIST_DIR}/include)
+# CAN_frame and FrameQueue: the update link's frames travel in them.
+target_include_directories(mcu_ota PUBLIC ${CMAKE_CURRENT_LIST_DIR}/include ${CMAKE_CURRENT_LIST_DIR}/../communication/include)
 target_compile_options(mcu_ota PRIVATE ${TAVO_WARNINGS})
 
 # The firmware updater: drives the update over the bus.

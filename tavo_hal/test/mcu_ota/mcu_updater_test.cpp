@@ -312,4 +312,16 @@ TEST(SignalTest, SigtermDuringAnAttemptEndsTheUpdater) {
   EXPECT_EQ(out.substr(out.size() - kSigtermLine.size()), kSigtermLine);
 }
 
+TEST(SignalTest, CtrlCIsNamedAsSuch) {
+  OtaSession s;
+  s.start_updater({s.write_image(64), std::to_string(kMcuId)});
+  ASSERT_TRUE(s.updater_says("req_handshake 111 \n", 10s)) << s.updater().out();
+  s.updater().signal(SIGINT);
+  EXPECT_EQ(s.updater().wait(3s), 255);
+  const std::string out = s.updater().out();
+  const std::string line = "Received SIGINT signal (2). Exiting...\n";
+  ASSERT_GE(out.size(), line.size()) << out;
+  EXPECT_EQ(out.substr(out.size() - line.size()), line);
+}
+
 }  // namespace

@@ -50,8 +50,8 @@ void OtaSession::start_sim(const std::vector<std::string>& extra_args) {
   }
 }
 
-void OtaSession::start_updater(const std::vector<std::string>& args) {
-  updater_ = std::make_unique<ChildProcess>(tavo_program("mcu_updater"), args);
+void OtaSession::start_updater(const std::vector<std::string>& args, const ChildProcess::Options& options) {
+  updater_ = std::make_unique<ChildProcess>(tavo_program("mcu_updater"), args, options);
 }
 
 bool OtaSession::updater_says(const std::string& text, std::chrono::milliseconds timeout) {

@@ -37,7 +37,7 @@ class OtaSession {
   std::string path(const std::string& name) const { return dir_.path() + "/" + name; }
 
   void start_sim(const std::vector<std::string>& extra_args = {});
-  void start_updater(const std::vector<std::string>& args);
+  void start_updater(const std::vector<std::string>& args, const ChildProcess::Options& options = {});
   ChildProcess& updater() { return *updater_; }
   ChildProcess& sim() { return *sim_; }
 

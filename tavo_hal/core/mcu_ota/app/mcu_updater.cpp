@@ -3,12 +3,11 @@
 //
 // Each update frame travels in one CAN-FD frame under the destination id; the
 // MCU answers under the same id. Attempts repeat until one succeeds; the
-// program then stays alive until SIGTERM (or SIGINT) ends it with status 255.
+// program then stays alive until SIGTERM (or SIGINT) ends it with status 255,
+// naming the signal it got.
 #include <signal.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -65,7 +64,8 @@ volatile sig_atomic_t g_stop_signal = 0;
 // interface is shut down by its destructor.
 void exit_if_signalled() {
   if (g_stop_signal == 0) return;
-  printf("Received SIGTERM signal (%d). Exiting...\n", static_cast<int>(g_stop_signal));
+  const int signum = g_stop_signal;
+  printf("Received SIG%s signal (%d). Exiting...\n", sigabbrev_np(signum), signum);
   std::exit(-1);
 }
 
@@ -80,10 +80,12 @@ void sleep_us(long us) {
 
 void sleep_ms(long ms) { sleep_us(ms * 1000); }
 
+// Every wait is measured on the monotonic clock: setting the wall clock (as a
+// robot computer does when it first learns the time) neither stretches nor cuts one.
 int64_t now_ms() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  return static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 // A deadline of start + time-out; a time-out of 0 never expires.
@@ -160,30 +162,16 @@ int16_t fdcan_send(const uint8_t* msg, uint16_t len) {
     fprintf(stderr, "update frame of %u bytes does not fit one CAN-FD frame; not sent\n", len);
     return static_cast<int16_t>(len);
   }
-  auto frame = std::make_shared<CAN_frame>();
-  frame->timestamp = 0.0;
-  frame->can_id = static_cast<uint32_t>(g_dest_id);
-  frame->len = static_cast<uint8_t>(data.size());
-  frame->data = std::move(data);
-  frame->flags = kFrameFlagFD | kFrameFlagBRS;  // every update frame is CAN-FD, the 8-byte ones too
-  can_control_queue_->enqueue(frame);
+  can_control_queue_->enqueue(fdcan_frame(static_cast<uint32_t>(g_dest_id), std::move(data)));
   return static_cast<int16_t>(len);
 }
 
-// The first waiting frame from the destination; every frame queued behind it
-// is dropped, so one message per call reaches the ring buffer.
+// The next waiting frame from the destination; the frames behind it wait for
+// the next call, so replies that arrive together are all read.
 int fdcan_recv(uint8_t* rcv_buf, int data_len) {
-  std::shared_ptr<CAN_frame> frame;
-  while (can_input_queue_->try_dequeue(frame)) {
-    if (!frame || frame->can_id != bus_can_id(static_cast<uint32_t>(g_dest_id))) continue;
-    const size_t count = std::min({static_cast<size_t>(frame->len), frame->data.size(), static_cast<size_t>(data_len)});
-    memcpy(rcv_buf, frame->data.data(), count);
-    std::shared_ptr<CAN_frame> behind;
-    while (can_input_queue_->try_dequeue(behind)) {
-    }
-    return static_cast<int>(count);
-  }
-  return 0;
+  const size_t capacity = data_len > 0 ? static_cast<size_t>(data_len) : 0;
+  return static_cast<int>(
+      take_update_frame(*can_input_queue_, bus_can_id(static_cast<uint32_t>(g_dest_id)), rcv_buf, capacity));
 }
 
 int get_one_pack(int time_out_ms) {
