@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "candump.h"
 
 namespace {
@@ -12,6 +16,87 @@ std::vector<std::string> names_of(const serial_feedback_errors& report) {
   std::vector<std::string> names;
   for (const auto& unit : report.errors) names.push_back(unit.name);
   return names;
+}
+
+// Every word and name of the fault tables, written out as the tables give them.
+const Words kChassisWords = {"MOTOR_DISCONNECT", "RECEIVE_TIMEOUT", "POS_EXCEED",   "VEL_EXCEED",    "TOR_EXCEED",
+                             "OVER_VOLTAGE",     "UNDER_VOLTAGE",   "OVER_CURRENT", "MOS_OVER_TEMP", "MOTOR_OVER_TEMP"};
+const Words kArmWords = {"MOTOR_DISABLE", "DISCONNECT",    "POS_JUMP",        "TOR_JUMP",           "RECEIVE_TIMEOUT",
+                         "POS_EXCEED",    "VEL_EXCEED",    "TOR_EXCEED",      "OVER_VOLTAGE",       "UNDER_VOLTAGE",
+                         "OVER_CURRENT",  "MOS_OVER_TEMP", "MOTOR_OVER_TEMP", "COMMUNICATION_LOSS", "OVERLOAD"};
+const Words kTorsoWords = {"MOTOR_DISABLE",
+                           "DISCONNECT",
+                           "POS_JUMP",
+                           "RECEIVE_TIMEOUT",
+                           "POS_EXCEED",
+                           "BUS_OVERVOLTAGE",
+                           "BUS_UNDERVOLTAGE",
+                           "ENCODER_ELECTRICAL_ANGLE_FAULT",
+                           "DRV_DRIVER_MALFUNCTION",
+                           "BUS_OVERCURRENT",
+                           "A_PHASE_OVERCURRENT",
+                           "B_PHASE_OVERCURRENT",
+                           "C_PHASE_OVERCURRENT",
+                           "BOARD_OVER_TEMPERATURE",
+                           "COIL_TEMPERATURE",
+                           "ENCODER_FAILED",
+                           "CURRENT_SENSOR_MALFUNCTION",
+                           "BLOCKAGE_PROTECTION",
+                           "MOTOR_ANGLE_OVER_LIMIT",
+                           "MOTOR_VEL_OVER_LIMIT",
+                           "CAN_COMMUNICATION_LOST",
+                           "ENCODER_FRAME_HEADER_VERIFICATION_FAILED",
+                           "ENCODER_MULTI_TURN_FAULT",
+                           "ENCODER_MULTI_TURN_INTERFACE_FAULT",
+                           "ENCODER_EXTERNAL_INPUT_FAULT",
+                           "ENCODER_READING_FAULT",
+                           "ENCODER_ERR_OFFS",
+                           "ENCODER_ERR_CFG",
+                           "ILLEGAL_FIRMWARE",
+                           "GATE_DRIVER_INITIALIZATION_FAILED"};
+const Words kChassisNames = {"wheel_motor_fl", "wheel_motor_fr", "wheel_motor_r",
+                             "steer_motor_fl", "steer_motor_fr", "steer_motor_r"};
+const Words kArmNames = {"arm_joint1", "arm_joint2", "arm_joint3", "arm_joint4",
+                         "arm_joint5", "arm_joint6", "arm_joint7"};
+const Words kTorsoNames = {"w1", "w2", "w3", "w4"};
+
+template <size_t N>
+Words words_of(const std::string (&table)[N]) {
+  return Words(table, table + N);
+}
+
+Words names_in(const std::unordered_map<int, std::string>& map, int count) {
+  Words names;
+  for (int i = 0; i < count; ++i) names.push_back(map.count(i) ? map.at(i) : "<missing " + std::to_string(i) + ">");
+  return names;
+}
+
+TEST(FaultTables, EveryWordAtItsBit) {
+  EXPECT_EQ(words_of(error_analysis::ChassiserrorCodeToString), kChassisWords);
+  EXPECT_EQ(words_of(error_analysis::ArmerrorCodeToString), kArmWords);
+  EXPECT_EQ(words_of(error_analysis::TorsoerrorCodeToString), kTorsoWords);
+}
+
+TEST(FaultTables, EveryMotorAndJointName) {
+  EXPECT_EQ(names_in(error_analysis::chassis_name_map, 6), kChassisNames);
+  EXPECT_EQ(error_analysis::chassis_name_map.size(), 6u);
+  EXPECT_EQ(names_in(error_analysis::arm_name_map, 7), kArmNames);
+  EXPECT_EQ(error_analysis::arm_name_map.size(), 7u);
+  EXPECT_EQ(names_in(error_analysis::torso_name_map, 4), kTorsoNames);
+  EXPECT_EQ(error_analysis::torso_name_map.size(), 4u);
+}
+
+// Each bit on its own names exactly its word (the chassis reports bits 0 to 8 only).
+TEST(FaultWords, EverySingleBitGivesItsWord) {
+  for (uint32_t bit = 0; bit < 9; ++bit) {
+    EXPECT_EQ(error_analysis::get_chassiserror_description(1u << bit), Words{kChassisWords[bit]}) << "bit " << bit;
+  }
+  for (uint32_t bit = 0; bit < kArmWords.size(); ++bit) {
+    EXPECT_EQ(error_analysis::get_armerror_description(1u << bit), Words{kArmWords[bit]}) << "bit " << bit;
+  }
+  for (uint32_t bit = 0; bit < kTorsoWords.size(); ++bit) {
+    EXPECT_EQ(error_analysis::get_torsoerror_description(1u << bit), Words{kTorsoWords[bit]}) << "bit " << bit;
+  }
 }
 
 TEST(FaultTables, EndsAndSharedWordsAtTheirOwnBits) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <set>
 
@@ -30,12 +31,25 @@ std::set<std::string> thread_names_of_this_process() {
   return names;
 }
 
-// What the fan thread should send on this machine: the level of thermal zone 0, or 0 without one.
+// What the fan thread should send on this machine, from the fan table: below
+// 30 degrees Celsius 00, from 30 degrees 01, and one more per further 10
+// degrees. Without a thermal zone the reading fails and the level is 00.
 uint8_t expected_fan_byte() {
+  struct Row {
+    long from_millidegrees;
+    uint8_t byte;
+  };
+  static constexpr Row kRows[] = {{30000, 0x01},  {40000, 0x02},  {50000, 0x03},  {60000, 0x04},
+                                  {70000, 0x05},  {80000, 0x06},  {90000, 0x07},  {100000, 0x08},
+                                  {110000, 0x09}, {120000, 0x0A}, {130000, 0x0B}, {140000, 0x0C}};
   std::ifstream zone("/sys/devices/virtual/thermal/thermal_zone0/temp");
-  std::string text;
-  if (!std::getline(zone, text)) return 0;
-  return ccu_analysis::fan_encode(ccu_analysis::fan_level(text))[0];
+  long millidegrees = 0;
+  if (!(zone >> millidegrees)) return 0x00;
+  uint8_t byte = 0x00;
+  for (const Row& row : kRows) {
+    if (millidegrees >= row.from_millidegrees) byte = row.byte;
+  }
+  return byte;
 }
 
 TEST(ProtocolCCUCommands, OneByteFramesWithTheirIdentifiers) {
@@ -152,7 +166,8 @@ TEST(ProtocolCCUFan, SendsTheLevelEveryHalfSecondAndStopsPromptly) {
   testing::internal::GetCapturedStderr();
   EXPECT_GT(seconds, 0.7);  // the third frame comes two periods after the first
   EXPECT_LT(destroy_seconds, 0.4);
-  const std::string expected = to_candump(*make_command_frame(ccu_analysis::kFanId, {expected_fan_byte()}));
+  char expected[8];
+  std::snprintf(expected, sizeof expected, "023#%02X", expected_fan_byte());  // identifier 0x23, one byte
   for (const auto& text : sent.candumps()) EXPECT_EQ(text, expected);
 }
 
