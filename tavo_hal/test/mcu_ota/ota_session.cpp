@@ -10,11 +10,15 @@
 
 #include "ota_protocol.h"
 
-OtaSession::OtaSession() : heard_(std::make_shared<FrameQueue>()), unused_(std::make_shared<FrameQueue>()) {
-  const std::string bus_dir = dir_.path() + "/bus";
-  mkdir(bus_dir.c_str(), 0700);
-  // The listener here and both children find the private bus through it.
-  setenv("TAVO_VIRTUAL_CAN_DIR", bus_dir.c_str(), 1);
+OtaSession::OtaSession(Bus bus) : heard_(std::make_shared<FrameQueue>()), unused_(std::make_shared<FrameQueue>()) {
+  if (bus == Bus::kKernelCan0) {
+    unsetenv("TAVO_VIRTUAL_CAN_DIR");
+  } else {
+    const std::string bus_dir = dir_.path() + "/bus";
+    mkdir(bus_dir.c_str(), 0700);
+    // The listener here and both children find the private bus through it.
+    setenv("TAVO_VIRTUAL_CAN_DIR", bus_dir.c_str(), 1);
+  }
   listener_ = std::make_shared<CAN_Interface>("can0");
   listener_->setFDCANFeedbackQueue(heard_);
   listener_->setFDCANControlQueue(unused_);

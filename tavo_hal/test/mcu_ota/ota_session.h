@@ -1,6 +1,6 @@
-// An update session for the tests: a private virtual bus, mcu_sim and
-// mcu_updater on it, and a listener in the test process that keeps every
-// frame either of them sends.
+// An update session for the tests: a private virtual bus (or the kernel's
+// can0), mcu_sim and mcu_updater on it, and a listener in the test process
+// that keeps every frame either of them sends.
 #pragma once
 
 #include <chrono>
@@ -28,7 +28,8 @@ struct SeenFrame {
 
 class OtaSession {
  public:
-  OtaSession();
+  enum class Bus { kPrivateVirtual, kKernelCan0 };
+  explicit OtaSession(Bus bus = Bus::kPrivateVirtual);
   ~OtaSession();
 
   // An image of `size` pseudo-random bytes in the session's directory.

@@ -1,5 +1,6 @@
 // One private rosmaster, a private virtual bus and an initialised roscpp for a
 // whole test program (roscpp can be initialised only once per process).
+// With TAVO_TEST_BUS=kernel (the VM tier) the programs use the kernel's can0.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,8 +19,13 @@ class PrivateRosEnvironment : public ::testing::Environment {
       : node_name_(std::move(node_name)), spinner_threads_(spinner_threads) {}
   void SetUp() override {
     master_ = std::make_unique<PrivateRosMaster>();
-    bus_dir_ = std::make_unique<TempDir>();
-    setenv("TAVO_VIRTUAL_CAN_DIR", bus_dir_->path().c_str(), 1);
+    const char* bus = std::getenv("TAVO_TEST_BUS");
+    if (bus && std::string(bus) == "kernel") {
+      unsetenv("TAVO_VIRTUAL_CAN_DIR");
+    } else {
+      bus_dir_ = std::make_unique<TempDir>();
+      setenv("TAVO_VIRTUAL_CAN_DIR", bus_dir_->path().c_str(), 1);
+    }
     int argc = 0;
     ros::init(argc, nullptr, node_name_, ros::init_options::NoSigintHandler | ros::init_options::AnonymousName);
     ros::start();
