@@ -131,7 +131,7 @@ class TopicMonitor {
   void monitorTopic(const self_check::TopicSpec& spec) {
     {
       std::lock_guard<std::mutex> lock(data_mutex_);
-      data_stats_[spec.name] = self_check::makeStats(spec);
+      data_stats_[spec.name] = self_check::makeStats(spec, options_.rate_scale);
     }
     const std::string topic = spec.name;
     boost::function<void(const typename Message::ConstPtr&)> callback = [this, topic](const auto& msg) {

@@ -74,18 +74,19 @@ std::vector<TopicSpec> monitoredTopics(int mode) {
   return topics;
 }
 
-DataStats makeStats(const TopicSpec& spec) {
+DataStats makeStats(const TopicSpec& spec, double rate_scale) {
   DataStats stats;
   stats.set_min_values = spec.min_values;
   stats.set_max_values = spec.max_values;
-  stats.set_min_frequency = spec.min_frequency;
-  stats.set_max_frequency = spec.max_frequency;
+  stats.set_min_frequency = static_cast<float>(spec.min_frequency * rate_scale);
+  stats.set_max_frequency = static_cast<float>(spec.max_frequency * rate_scale);
+  stats.rate_window_seconds = kRateWindowSeconds / rate_scale;
   return stats;
 }
 
 void updateFrequency(DataStats& stats, double now) {
   stats.timestamps.push_back(now);
-  while (now - stats.timestamps.front() > kRateWindowSeconds) stats.timestamps.pop_front();
+  while (now - stats.timestamps.front() > stats.rate_window_seconds) stats.timestamps.pop_front();
   const double span = stats.timestamps.back() - stats.timestamps.front();
   const auto n = stats.timestamps.size();
   stats.frequency = span > 0 ? static_cast<float>((n - 1) / span) : static_cast<float>(n);
@@ -206,10 +207,17 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
         return false;
       }
       options.window_seconds = seconds;
+    } else if (arg == "--rate-scale" && has_value) {
+      double scale = 0;
+      if (!parseNumber(args[++i], scale) || !(scale > 0) || scale > 100) {
+        error = "--rate-scale needs a number above 0 and at most 100, got '" + args[i] + "'";
+        return false;
+      }
+      options.rate_scale = scale;
     } else {
-      const bool known = arg == "--mode" || arg == "--window";
+      const bool known = arg == "--mode" || arg == "--window" || arg == "--rate-scale";
       error = known ? arg + " needs a value" : "unknown argument '" + arg + "'";
-      error += " (usage: topic_check [--mode N] [--no-wait] [--window SECONDS])";
+      error += " (usage: topic_check [--mode N] [--no-wait] [--window SECONDS] [--rate-scale X])";
       return false;
     }
   }

@@ -39,11 +39,15 @@ struct DataStats {
   std::vector<float> set_max_values;
   float set_min_frequency = 0.0f;
   float set_max_frequency = 0.0f;
+  double rate_window_seconds = kRateWindowSeconds;
   // Per monitored value: messages that lacked it or carried NaN for it.
   std::vector<int> missing;
 };
 
-DataStats makeStats(const TopicSpec& spec);
+// `rate_scale` is the body's rate against the design rates (body_sim
+// --rate-scale on a test bench): the frequency band is scaled by it and the
+// rate window stretched by its inverse, so the same number of messages decides.
+DataStats makeStats(const TopicSpec& spec, double rate_scale = 1.0);
 // Adds a reception at `now` and recomputes the rate over the window.
 void updateFrequency(DataStats& stats, double now);
 // One message: its reception time and the monitored values it carried, in
@@ -73,6 +77,7 @@ struct Options {
   int mode = 0;
   bool no_wait = false;       // never wait for Enter; the exit status carries the verdict
   double window_seconds = 4;  // collection time before the report
+  double rate_scale = 1;      // expected rates against the design rates
 };
 // Parses the arguments that ROS left (program name excluded). On failure
 // returns false with a one-line reason in `error`.

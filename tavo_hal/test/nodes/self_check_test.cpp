@@ -122,6 +122,30 @@ TEST(Verdict, RateOutsideTheBandFails) {
   EXPECT_EQ(self_check::judge(fast), Verdict::kOutOfRange) << "10 Hz is above 2.5";
 }
 
+// A body playing at a tenth of the design rates (body_sim --rate-scale 0.1):
+// fault reports every 10 s are measured over a 20 s window, and the arm's
+// 50 Hz passes only with the scaled band.
+TEST(Verdict, RateScaleScalesTheBandAndStretchesTheRateWindow) {
+  const auto spec = find(self_check::monitoredTopics(1), "/tavo/feedback_status_arm_left");  // 0.5..1.5 Hz
+  DataStats scaled = self_check::makeStats(spec, 0.1);
+  for (int i = 0; i < 3; ++i) self_check::recordMessage(scaled, 100.0 + 10.0 * i, std::vector<float>(7, 0.0f));
+  EXPECT_FLOAT_EQ(scaled.set_min_frequency, 0.05f);
+  EXPECT_FLOAT_EQ(scaled.set_max_frequency, 0.15f);
+  EXPECT_NEAR(scaled.frequency, 0.1, 1e-6) << "all three messages are inside the 20 s window";
+  EXPECT_EQ(self_check::judge(scaled), Verdict::kPassed);
+  // The arm at a tenth of 500 Hz: inside 45..55 Hz only when scaled.
+  const auto arm = find(self_check::monitoredTopics(1), "/tavo/feedback_arm_left");
+  DataStats arm_scaled = self_check::makeStats(arm, 0.1);
+  DataStats arm_nominal = self_check::makeStats(arm);
+  const std::vector<float> in_bounds = {1.6f, 2.95f, -2.65f, 0.0f, 0.0f, 0.0f};
+  for (int i = 0; i < 200; ++i) {
+    self_check::recordMessage(arm_scaled, i * 0.02, in_bounds);
+    self_check::recordMessage(arm_nominal, i * 0.02, in_bounds);
+  }
+  EXPECT_EQ(self_check::judge(arm_scaled), Verdict::kPassed);
+  EXPECT_EQ(self_check::judge(arm_nominal), Verdict::kOutOfRange);
+}
+
 TEST(Verdict, TopicWithoutBoundsPassesOnReceptionAlone) {
   DataStats torso = self_check::makeStats(find(self_check::monitoredTopics(2), "/tavo/feedback_torso"));
   self_check::recordMessage(torso, 1.0, {9.0f, 9.0f});
@@ -194,23 +218,37 @@ TEST(ModeInput, IntegerFirstRestIgnored) {
 TEST(CommandLine, ScriptOptions) {
   self_check::Options options;
   std::string error;
-  ASSERT_TRUE(self_check::parseOptions({"--mode", "1", "--no-wait", "--window", "2.5"}, options, error)) << error;
+  ASSERT_TRUE(
+      self_check::parseOptions({"--mode", "1", "--no-wait", "--window", "2.5", "--rate-scale", "0.1"}, options, error))
+      << error;
   EXPECT_TRUE(options.has_mode);
   EXPECT_EQ(options.mode, 1);
   EXPECT_TRUE(options.no_wait);
   EXPECT_DOUBLE_EQ(options.window_seconds, 2.5);
+  EXPECT_DOUBLE_EQ(options.rate_scale, 0.1);
 
   self_check::Options defaults;
   ASSERT_TRUE(self_check::parseOptions({}, defaults, error));
   EXPECT_FALSE(defaults.has_mode);
   EXPECT_FALSE(defaults.no_wait);
   EXPECT_DOUBLE_EQ(defaults.window_seconds, 4.0);
+  EXPECT_DOUBLE_EQ(defaults.rate_scale, 1.0);
 }
 
 TEST(CommandLine, BadArgumentsExplainThemselves) {
-  const std::vector<std::vector<std::string>> bad = {{"--mode"},        {"--mode", "x"},     {"--mode", "1x"},
-                                                     {"--window", "0"}, {"--window", "nan"}, {"--window", "-1"},
-                                                     {"--window"},      {"--frobnicate"},    {"1"}};
+  const std::vector<std::vector<std::string>> bad = {{"--mode"},
+                                                     {"--mode", "x"},
+                                                     {"--mode", "1x"},
+                                                     {"--window", "0"},
+                                                     {"--window", "nan"},
+                                                     {"--window", "-1"},
+                                                     {"--window"},
+                                                     {"--frobnicate"},
+                                                     {"1"},
+                                                     {"--rate-scale"},
+                                                     {"--rate-scale", "0"},
+                                                     {"--rate-scale", "101"},
+                                                     {"--rate-scale", "-0.5"}};
   for (const auto& args : bad) {
     self_check::Options options;
     std::string error;
