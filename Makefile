@@ -1,4 +1,4 @@
-# Entry points: setup, build, test, test-asan, test-tsan, demo, bench, fuzz, fuzz-smoke, soak.
+# Entry points: setup, build, test, test-asan, test-tsan, test-socketcan, demo, bench, fuzz, fuzz-smoke, soak.
 SHELL := /bin/bash
 # Debian's ROS tools need Debian's python3, not a pyenv one earlier on PATH.
 export PATH := /usr/bin:/bin:/usr/sbin:/sbin:$(PATH)
@@ -7,7 +7,7 @@ DURATION ?= 0
 CMAKE_COMMON := -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCATKIN_ENABLE_TESTING=OFF
 CTEST := ctest --output-on-failure --timeout 600
 
-.PHONY: setup build build-asan build-tsan build-release test test-asan test-tsan bench demo fuzz fuzz-smoke soak clean
+.PHONY: setup build build-asan build-tsan build-release test test-asan test-tsan test-socketcan bench demo fuzz fuzz-smoke soak clean
 
 setup:
 	@tavo_hal/scripts/setup.sh
@@ -37,6 +37,10 @@ test-asan: build-asan
 
 test-tsan: build-tsan
 	cd build-tsan/tavo_hal && $(CTEST)
+
+# The real-kernel tier: the scenarios run in a QEMU VM on a CAN-FD vcan.
+test-socketcan: build
+	tavo_hal/test/socketcan/boot_vm.sh build
 
 bench: build-release
 	tavo_hal/scripts/bench.sh build-release

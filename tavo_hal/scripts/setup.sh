@@ -10,6 +10,7 @@ packages=(
   libconcurrentqueue-dev libboost-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
+  qemu-system-x86 busybox-static can-utils iproute2
 )
 missing=()
 for p in "${packages[@]}"; do

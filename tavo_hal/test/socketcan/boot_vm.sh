@@ -7,7 +7,7 @@
 #   boot_vm.sh BUILD_DIR
 #
 # Environment: SCENARIOS (names to run, default all), STRESS_TRANSFERS (length
-# of the updater stress run), GTEST_FILTER, VM_TIMEOUT (seconds, default 900).
+# of the updater stress run), GTEST_FILTER, GTEST_REPEAT, VM_TIMEOUT (seconds, default 900).
 # Exits 0 only when every scenario passed. QEMU is killed on every exit path.
 set -euo pipefail
 export PATH=/usr/bin:/bin:/usr/sbin:/sbin:$PATH
@@ -83,8 +83,8 @@ mkdir -p "$results"
   echo "TAVO_RESULTS=$results"
   echo "TAVO_BUILD=$build"
   echo "TAVO_SCENARIOS_SCRIPT=$here/scenarios.sh"
-  printf 'export SCENARIOS=%q STRESS_TRANSFERS=%q GTEST_FILTER=%q\n' "${SCENARIOS:-}" "${STRESS_TRANSFERS:-}" \
-    "${GTEST_FILTER:-*}"
+  printf 'export SCENARIOS=%q STRESS_TRANSFERS=%q GTEST_FILTER=%q GTEST_REPEAT=%q\n' "${SCENARIOS:-}" \
+    "${STRESS_TRANSFERS:-}" "${GTEST_FILTER:-*}" "${GTEST_REPEAT:-1}"
 } >"$results/vm.env"
 
 console=$vm_dir/console.log

@@ -7,6 +7,7 @@
 #include <tavo_msg/feedback_status.h>
 #include <tavo_msg/motor_control.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -105,7 +106,10 @@ TEST_F(KernelBodyNode, ExtendedAndRemoteFramesUnderAnArmIdentifierReachNoCodec) 
   std::this_thread::sleep_for(2s);  // time for anything that would wrongly follow
   EXPECT_EQ(left_arm.count(), 1u);
   EXPECT_DOUBLE_EQ(left_arm.last().position.at(0), 12288 / 4700.0);
-  EXPECT_EQ(node.process().stop(), 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(node.process().stop(30s), 0);
+  std::printf("FIGURE tavo_node stop: %.2f s\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
 }
 
 }  // namespace

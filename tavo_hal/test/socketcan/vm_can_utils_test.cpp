@@ -184,8 +184,12 @@ TEST_F(KernelBus, CangenBurstArrivesInOrderOrEveryLossIsCounted) {
             0)
       << out;
   const double sending = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  ASSERT_TRUE(eventually([&] { return received().size() + bus_->statistics().kernel_drops >= kFrames; }, 120s))
+  // The kernel tells a socket of its losses with the next frame it queues, so
+  // losses at the very end of the burst are known once a marker follows.
+  ASSERT_EQ(cansend("322#01"), 0);
+  ASSERT_TRUE(eventually([&] { return !received().empty() && received().back()->can_id == 0x322u; }, 120s))
       << received().size() << " received, " << bus_->statistics().kernel_drops << " dropped";
+  received().pop_back();
   const auto stats = bus_->statistics();
   uint64_t gaps = 0;
   uint64_t expected_next = 0;
@@ -233,7 +237,7 @@ TEST(KernelStalledReader, KernelDropsAreReportedInOneLineWithTheirCount) {
       10s);
   ASSERT_EQ(lines.size(), 1u) << reader.err();
   std::smatch number;
-  ASSERT_TRUE(std::regex_search(lines[0], number, std::regex("[0-9]+"))) << lines[0];
+  ASSERT_TRUE(std::regex_search(lines[0], number, std::regex("\\b[0-9]+\\b"))) << lines[0];
   EXPECT_GT(std::stoul(number.str()), 0u) << lines[0];
   EXPECT_LT(std::stoul(number.str()), 20000u) << lines[0];
   std::printf("FIGURE stalled reader: %s\n", lines[0].c_str());
