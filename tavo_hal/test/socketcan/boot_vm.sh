@@ -26,30 +26,44 @@ mkdir -p "$vm_dir"
 
 # Debian's kernel package, unpacked into the build tree (nothing is installed on this machine).
 kernel_dir=$vm_dir/kernel
-if ! compgen -G "$kernel_dir/boot/vmlinuz-*" >/dev/null; then
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
-  [ -n "$package" ] || { say "no linux-image package known to apt (run apt-get update)"; exit 1; }
+kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
+fetch_kernel() {
+  local package
+  package=$(kernel_package)
+  [ -n "$package" ] || return 1
   say "fetching $package"
-  rm -rf "$kernel_dir" "$vm_dir"/linux-image-*.deb
-  (cd "$vm_dir" && apt-get download "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
-  compgen -G "$vm_dir/linux-image-*.deb" >/dev/null || { say "apt-get download $package failed"; exit 1; }
-  dpkg-deb -x "$vm_dir"/linux-image-*.deb "$kernel_dir.partial"
-  mv "$kernel_dir.partial" "$kernel_dir"
   rm -f "$vm_dir"/linux-image-*.deb
+  (cd "$vm_dir" && apt-get download "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed') || true
+  compgen -G "$vm_dir/linux-image-*.deb" >/dev/null
+}
+kernel_complete() {
+  compgen -G "$kernel_dir/boot/vmlinuz-*" >/dev/null || return 1
+  for m in "${modules[@]}"; do [ -f "$kernel_dir/modules/$m.ko" ] || return 1; done
+}
+if ! kernel_complete; then
+  # Package lists may be missing or stale on a machine where every package was already installed.
+  fetch_kernel || { apt-get update >/dev/null && fetch_kernel; } || { say "cannot fetch Debian's kernel package"; exit 1; }
+  rm -rf "$kernel_dir" "$vm_dir/unpacked"
+  dpkg-deb -x "$vm_dir"/linux-image-*.deb "$vm_dir/unpacked"
+  # Only the kernel and the modules the VM loads are kept (the package unpacks to 400 MB).
+  mkdir -p "$kernel_dir.partial/boot" "$kernel_dir.partial/modules"
+  cp "$vm_dir"/unpacked/boot/vmlinuz-* "$kernel_dir.partial/boot/"
+  for m in "${modules[@]}"; do
+    ko=$(find "$vm_dir/unpacked/lib/modules" -name "$m.ko" | head -1)
+    [ -n "$ko" ] || { say "module $m.ko missing in the kernel package"; exit 1; }
+    cp "$ko" "$kernel_dir.partial/modules/"
+  done
+  mv "$kernel_dir.partial" "$kernel_dir"
+  rm -rf "$vm_dir/unpacked" "$vm_dir"/linux-image-*.deb
 fi
 vmlinuz=$(compgen -G "$kernel_dir/boot/vmlinuz-*" | head -1)
-module_root=$(compgen -G "$kernel_dir/lib/modules/*" | head -1)
 
 # The initramfs: busybox, the modules and an init that hands over to scenarios.sh.
 initrd_dir=$vm_dir/initramfs
 rm -rf "$initrd_dir"
 mkdir -p "$initrd_dir"/{bin,dev,proc,sys,results,host,modules}
 cp /usr/bin/busybox "$initrd_dir/bin/busybox"
-for m in "${modules[@]}"; do
-  ko=$(find "$module_root" -name "$m.ko" | head -1)
-  [ -n "$ko" ] || { say "module $m.ko missing in $module_root"; exit 1; }
-  cp "$ko" "$initrd_dir/modules/"
-done
+for m in "${modules[@]}"; do cp "$kernel_dir/modules/$m.ko" "$initrd_dir/modules/"; done
 echo "${modules[*]}" >"$initrd_dir/modules/order"
 cat >"$initrd_dir/init" <<'EOF'
 #!/bin/busybox sh

@@ -112,14 +112,14 @@ std::vector<TransferRecord> transfers_in_a_row(const char* label, size_t count, 
 }
 
 TEST(KernelUpdate, TwentyTransfersInARowSomeBesideASimulatedBody) {
-  const auto records = transfers_in_a_row("in a row", 20, 10);
+  const auto records = transfers_in_a_row("in a row", 20, 15);
   EXPECT_EQ(records.size(), 20u);
 }
 
 // The stall seen once (54 s without a frame at pack 162 of 625): a longer run with a body on the bus.
 TEST(KernelUpdate, StressRunShowsNoStall) {
   const char* env = std::getenv("STRESS_TRANSFERS");
-  const size_t count = env && *env ? std::strtoul(env, nullptr, 10) : 10;
+  const size_t count = env && *env ? std::strtoul(env, nullptr, 10) : 5;
   ASSERT_GT(count, 0u);
   const auto records = transfers_in_a_row("stress", count, 0);
   EXPECT_EQ(records.size(), count);
