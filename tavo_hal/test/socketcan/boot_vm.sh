@@ -12,6 +12,9 @@
 set -euo pipefail
 export PATH=/usr/bin:/bin:/usr/sbin:/sbin:$PATH
 
+# All in one function: bash has read it whole before it runs, so editing this file meanwhile is safe.
+main() {
+
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: boot_vm.sh BUILD_DIR}" && pwd)
 vm_dir=$build/socketcan-vm
@@ -146,3 +149,6 @@ done
 say "logs in $results"
 echo "socketcan: $passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+}
+
+main "$@"

@@ -182,7 +182,8 @@ PrivateRosMaster::PrivateRosMaster() {
   ChildProcess::Options opts;
   master_ = std::make_unique<ChildProcess>("/usr/bin/rosmaster",
                                            std::vector<std::string>{"--core", "-p", std::to_string(port)}, opts);
-  // The master is up once its port accepts connections.
+  // The master is up once its port accepts connections; under software
+  // emulation (the VM tier) on a busy machine Python takes its time.
   const bool up = eventually(
       [port] {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -194,6 +195,6 @@ PrivateRosMaster::PrivateRosMaster() {
         close(fd);
         return ok;
       },
-      std::chrono::milliseconds(15000));
+      std::chrono::milliseconds(60000));
   if (!up) throw std::runtime_error("rosmaster did not come up on " + uri_ + ": " + master_->err());
 }
