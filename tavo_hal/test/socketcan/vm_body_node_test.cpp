@@ -59,8 +59,8 @@ TEST_F(KernelBodyNode, SimulatedBodyPassesTheSelfCheckThroughTheKernelSocket) {
   EXPECT_EQ(status, 0) << check.out() << check.err();
   EXPECT_EQ(check.out().find("Error:"), std::string::npos) << check.out();
   EXPECT_TRUE(body.running()) << body.err();
-  EXPECT_EQ(body.stop(), 0);
-  EXPECT_EQ(node.process().stop(), 0);
+  EXPECT_EQ(body.stop(30s), 0);
+  EXPECT_EQ(node.process().stop(30s), 0);  // emulation makes shutdown slow
 }
 
 TEST_F(KernelBodyNode, CommandsAppearOnCan0ByteForByteAsCanFdFrames) {
@@ -87,7 +87,7 @@ TEST_F(KernelBodyNode, CommandsAppearOnCan0ByteForByteAsCanFdFrames) {
   EXPECT_EQ(base.data.size(), 20u);
   EXPECT_TRUE(base.fd && (base.fd_flags & 0x1)) << base.text;
   EXPECT_EQ(dump.frames_of(0x050).size(), 1u);
-  EXPECT_EQ(node.process().stop(), 0);
+  EXPECT_EQ(node.process().stop(30s), 0);
 }
 
 // The identifier 0x052 names the left arm only as an 11-bit data frame.
