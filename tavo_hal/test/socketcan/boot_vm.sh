@@ -110,7 +110,11 @@ qemu_pid=
 tail_pid=
 # Every exit path, Ctrl+C of make included, ends QEMU and the console follower.
 cleanup() {
-  [ -n "$qemu_pid" ] && kill -KILL "$qemu_pid" 2>/dev/null
+  # timeout leads a process group of its own (so Ctrl+C does not reach QEMU): kill the whole group.
+  if [ -n "$qemu_pid" ]; then
+    kill -KILL -- "-$qemu_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 -- "-$qemu_pid" 2>/dev/null || break; sleep 0.1; done
+  fi
   [ -n "$tail_pid" ] && kill "$tail_pid" 2>/dev/null
   wait 2>/dev/null || true
 }
