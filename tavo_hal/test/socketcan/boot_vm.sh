@@ -7,7 +7,7 @@
 #   boot_vm.sh BUILD_DIR
 #
 # Environment: SCENARIOS (names to run, default all), STRESS_TRANSFERS (length
-# of the updater stress run), GTEST_FILTER, GTEST_REPEAT, VM_TIMEOUT (seconds, default 900).
+# of the updater stress run), GTEST_FILTER, GTEST_REPEAT, VM_TIMEOUT (seconds, default 1200).
 # Exits 0 only when every scenario passed. QEMU is killed on every exit path.
 set -euo pipefail
 export PATH=/usr/bin:/bin:/usr/sbin:/sbin:$PATH
@@ -19,7 +19,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: boot_vm.sh BUILD_DIR}" && pwd)
 vm_dir=$build/socketcan-vm
 results=$vm_dir/results
-vm_timeout=${VM_TIMEOUT:-900}
+vm_timeout=${VM_TIMEOUT:-1200}
 # Loaded in this order: virtio and 9p for the shares, then CAN, raw sockets and vcan.
 modules=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci 9pnet 9pnet_virtio netfs fscache 9p
   can can-raw can-dev vcan)
