@@ -4,6 +4,4 @@ add_library(can_stats STATIC ${CMAKE_CURRENT_SOURCE_DIR}/src/can_stats.cpp)
 target_include_directories(can_stats PUBLIC ${TAVO_CORE_INCLUDES})
 target_compile_options(can_stats PRIVATE ${TAVO_WARNINGS})
 
-add_executable(can_watch ${CMAKE_CURRENT_SOURCE_DIR}/app/can_watch.cpp)
-target_compile_options(can_watch PRIVATE ${TAVO_WARNINGS})
-target_link_libraries(can_watch PRIVATE can_stats dispatcher communication)
+tavo_add_program(can_watch SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/can_watch.cpp LIBS can_stats dispatcher communication)
