@@ -56,6 +56,7 @@ test-tsan: build-tsan
 
 # The real-kernel tier: the scenarios run in a QEMU VM on a CAN-FD vcan.
 test-socketcan: build
+	cmake --build build -j$(JOBS) --target tests
 	tavo_hal/test/socketcan/boot_vm.sh build
 
 bench: build-release
