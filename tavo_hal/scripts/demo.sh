@@ -3,6 +3,8 @@
 # on a private virtual bus, and demo_view showing every feedback topic's rate
 # and a sample once a second. After 3 s the left arm gets a new position.
 # Usage: demo.sh BUILD_DIR [DURATION]   (DURATION 0: until Ctrl+C; PRODUCT=osprey by default)
+# The programs come from BUILD_DIR/devel/lib/tavo_hal, or from TAVO_BIN_DIR when set (a catkin workspace keeps
+# its devel space beside the build folder).
 set -euo pipefail
 export PATH=/usr/bin:/bin:$PATH
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -10,7 +12,7 @@ build=${1:-build}
 [[ $build = /* ]] || build=$root/$build
 duration=${2:-0}
 product=${PRODUCT:-osprey}
-bin=$build/devel/lib/tavo_hal
+bin=${TAVO_BIN_DIR:-$build/devel/lib/tavo_hal}
 config=$root/tavo_hal/config/$product.yaml
 
 if ! [[ $duration =~ ^[0-9]+$ ]]; then
