@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The install space on its own. Installs the built workspace under a temporary folder (DESTDIR: catkin
-# installs its setup files to the configured prefix itself) and checks that it holds
-# exactly the declared programs, every launch and configuration file, no path into the build tree, and
-# libraries the programs find without help; builds and runs a downstream program against it; then, in an
+# The install space on its own. Installs the built workspace under a temporary folder (DESTDIR: catkin installs
+# its setup files to the configured prefix whatever --prefix says) and checks that it holds exactly the declared
+# programs, every launch and configuration file, no path into the build tree, and libraries the programs find
+# without help; builds and runs a downstream program against it; then, in an
 # environment that has sourced nothing but the install space, runs `roslaunch tavo_hal demo.launch
 # product:=osprey` on a private virtual bus and master until feedback arrives, and stops it with SIGINT.
 # Usage: install_space_test.sh BUILD_DIR INSTALL_PREFIX PROGRAM,PROGRAM,... sanitize=[address|thread]
