@@ -109,5 +109,16 @@ cpu_user_system_ticks() { awk '{print $14, $15}' "/proc/$1/stat"; }
 # cpu_ticks PID: the CPU time PID spent in user plus system mode, in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
+# thread_cpu_ticks PID: one line per thread of PID, "TID NAME TICKS" (user plus system mode, in clock ticks;
+# blanks in a thread name become underscores).
+thread_cpu_ticks() {
+  { cat /proc/"$1"/task/*/stat 2>/dev/null || true; } | awk '{
+    lp = index($0, "("); rp = match($0, /\) [^)]*$/)
+    name = substr($0, lp + 1, rp - lp - 1); gsub(/ /, "_", name)
+    split(substr($0, rp + 2), field, " ")  # field[1] is the state (the third field of stat)
+    print $1, name, field[12] + field[13]
+  }'
+}
+
 # memory_kb PID FIELD: a memory figure of PID in kB from /proc/PID/status (VmRSS: resident now, VmHWM: peak).
 memory_kb() { awk -v field="$2:" '$1 == field {print $2}' "/proc/$1/status"; }
