@@ -127,18 +127,6 @@ TEST(ProtocolCCUFeedback, ShortFramesAreDropped) {
   EXPECT_EQ(batteries, 1);
 }
 
-TEST(ProtocolCCUFeedback, BatteryStreamTakesOneFramePerFiftyMilliseconds) {
-  std::atomic<int> batteries{0};
-  ProtocolCCU ccu;
-  ccu.setBMSRosPublishCallback([&](const serial_feedback_bms&) { ++batteries; });
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 10; ++i) ccu.push_data(candump("021#0030FFF60050"), "BMS");
-  ASSERT_TRUE(eventually([&] { return batteries == 10; }, 5000ms));
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_GT(seconds, 0.3);
-  EXPECT_LT(seconds, 2.0);
-}
-
 TEST(ProtocolCCUThreads, ReadWorkersNamedAndFanNameRefused) {
   testing::internal::CaptureStderr();
   auto ccu = std::make_unique<ProtocolCCU>();

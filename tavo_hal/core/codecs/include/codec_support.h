@@ -1,9 +1,11 @@
 // Pieces every queue-owning codec shares: the stop signal of its workers, the
-// guarded serial publish callback, the read-worker loop and frame building.
+// guarded serial publish callback, the read-worker loop with its schedule and
+// frame building.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -14,39 +16,42 @@
 #include <vector>
 
 #include "communication_struct.h"
+#include "frame_signal.h"
 #include "utils.h"
 
 using SerialPublishCallback = std::function<void(std::shared_ptr<CAN_frame>)>;
 
-// Tells a codec's workers to end; their sleeps wake at once when it is raised.
+// Tells a codec's workers to end. Every wait of theirs ends at once when it is
+// raised: their timed sleeps (sleep_until) and their waits for frames (the
+// Wakeup each worker attached).
 class StopSignal {
  public:
   void raise() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      raised_ = true;
-    }
-    cv_.notify_all();
+    raised_ = true;
+    sleeps_.notify();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& wakeup : attached_) wakeup->notify();
   }
-  // Sleeps for `period` unless raised; false once raised.
-  bool sleep_for(std::chrono::microseconds period) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return !cv_.wait_for(lock, period, [this] { return raised_; });
-  }
+  bool raised() const { return raised_; }
   // Sleeps until `deadline` unless raised; false once raised.
   bool sleep_until(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return !cv_.wait_until(lock, deadline, [this] { return raised_; });
+    sleeps_.wait_until([this] { return raised(); }, deadline);
+    return !raised();
   }
-  bool raised() {
+  bool sleep_for(std::chrono::steady_clock::duration period) {
+    return sleep_until(std::chrono::steady_clock::now() + period);
+  }
+  // `wakeup` is rung as well when the signal is raised.
+  void attach(std::shared_ptr<Wakeup> wakeup) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return raised_;
+    attached_.push_back(std::move(wakeup));
   }
 
  private:
+  std::atomic<bool> raised_{false};
+  Wakeup sleeps_;
   std::mutex mutex_;
-  std::condition_variable cv_;
-  bool raised_ = false;
+  std::vector<std::shared_ptr<Wakeup>> attached_;
 };
 
 // The serial publish callback is set while the fan thread and encode calls may
@@ -85,25 +90,56 @@ inline std::shared_ptr<CAN_frame> make_command_frame(uint32_t can_id, std::vecto
   return frame;
 }
 
-// Read worker: one frame per pass, one pass per `period`, until `stop` is
-// raised. Passes start on a fixed schedule rather than after a sleep, so a
-// stream takes its full rate (500 frames/s at 2 ms). While frames wait after a
-// pass, the next one comes an eighth of a period early: a controller sending at
-// exactly the worker's rate would otherwise leave every backlog that a late
-// pass creates in place for good, and its frames would get older and older.
-// Frames shorter than `min_len` are dropped without a callback. A decoder that
-// throws is reported once per stream; the frame is dropped and the worker goes
-// on.
+// When a read worker may take its next frame: at most one per period. Passes
+// keep to a schedule rather than to the time of the last one, so a stream
+// takes its full rate (500 frames/s at 2 ms) although each pass runs a little
+// late. While frames wait after a pass, the next one comes an eighth of a
+// period early: a controller sending at exactly the worker's rate would
+// otherwise leave every backlog that a late pass creates in place for good,
+// and its frames would get older and older. A pass more than a period behind
+// the schedule (the stream was idle, or the machine stalled) starts it anew,
+// so no burst of catch-up passes follows.
+class ReadSchedule {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit ReadSchedule(Clock::duration period) : period_(period) {}
+
+  // When a frame that waits at `now` may be taken.
+  Clock::time_point next_pass(Clock::time_point now) const { return std::max(now, allowed_); }
+  // A frame was taken at `pass` (as next_pass gave it); `backlog`: more frames wait.
+  void passed(Clock::time_point pass, bool backlog) {
+    const Clock::time_point base = pass - allowed_ <= period_ ? allowed_ : pass;
+    allowed_ = base + (backlog ? period_ - period_ / 8 : period_);
+  }
+
+ private:
+  const Clock::duration period_;
+  Clock::time_point allowed_{};  // the clock's epoch: the first frame is taken at once
+};
+
+// Read worker: sleeps until its stream's queue has a frame (signalled through
+// the queue's FrameSignal; unsignalled frames are seen within
+// kUnsignalledFrameDelay), takes one frame per pass as ReadSchedule allows,
+// decodes and publishes it, until `stop` is raised. Frames shorter than
+// `min_len` are dropped without a callback. A decoder that throws is reported
+// once per stream; the frame is dropped and the worker goes on.
 template <class Record, class Decode>
 void run_read_worker(const char* thread_name, StopSignal& stop, const std::shared_ptr<FrameQueue>& queue,
                      std::chrono::microseconds period, size_t min_len, Decode decode,
                      const std::function<void(const Record&)>& publish) {
   set_thread_name(thread_name);
+  auto wakeup = std::make_shared<Wakeup>();
+  FrameSignal::of(queue)->listen(wakeup);
+  stop.attach(wakeup);
+  const auto waiting = [&queue] { return queue && queue->size_approx() > 0; };
+  ReadSchedule schedule(period);
   bool reported = false;
-  auto next_pass = std::chrono::steady_clock::now();
-  do {
+  while (!stop.raised()) {
+    if (!wakeup->wait_for([&] { return stop.raised() || waiting(); }, kUnsignalledFrameDelay)) continue;
+    const auto pass = schedule.next_pass(ReadSchedule::Clock::now());
     std::shared_ptr<CAN_frame> frame;
-    if (queue && queue->try_dequeue(frame) && frame && frame->data.size() >= min_len) {
+    if (!stop.sleep_until(pass) || !queue->try_dequeue(frame)) continue;
+    if (frame && frame->data.size() >= min_len) {
       try {
         Record record = decode(frame);
         if (publish) publish(record);
@@ -115,8 +151,7 @@ void run_read_worker(const char* thread_name, StopSignal& stop, const std::share
         }
       }
     }
-    next_pass += queue && queue->size_approx() > 0 ? period - period / 8 : period;
-    const auto now = std::chrono::steady_clock::now();
-    if (next_pass + period < now) next_pass = now;  // after a long stall, no burst of catch-up passes
-  } while (stop.sleep_until(next_pass));
+    frame.reset();
+    schedule.passed(pass, waiting());
+  }
 }

@@ -41,6 +41,9 @@ class ProtocolArm {
   std::thread Right_Arm_read_thread;
   std::shared_ptr<FrameQueue> LeftArmPacketQueue;
   std::shared_ptr<FrameQueue> RightArmPacketQueue;
+  // Each queue with its signal: push_data wakes the stream's read worker.
+  FrameSink LeftArmSink_;
+  FrameSink RightArmSink_;
   std::string product;
   ArmRosPublishCallback LeftArmRosPublishCallback_;
   ArmRosPublishCallback RightArmRosPublishCallback_;

@@ -48,6 +48,9 @@ class ProtocolCCU {
   std::thread fan_thread;
   std::shared_ptr<FrameQueue> imuPacketQueue;
   std::shared_ptr<FrameQueue> bmsPacketQueue;
+  // Each queue with its signal: push_data wakes the stream's read worker.
+  FrameSink imuSink_;
+  FrameSink bmsSink_;
   IMURosPublishCallback imuRosPublishCallback_;
   BMSRosPublishCallback bmsRosPublishCallback_;
   GuardedSerialCallback serialPublishCallback_;

@@ -38,6 +38,9 @@ class ProtocolChassis {
   std::thread remote_read_thread;
   std::shared_ptr<FrameQueue> chassisPacketQueue;
   std::shared_ptr<FrameQueue> remotePacketQueue;
+  // Each queue with its signal: push_data wakes the stream's read worker.
+  FrameSink chassisSink_;
+  FrameSink remoteSink_;
   ChassisRosPublishCallback chassisRosPublishCallback_;
   RemoteRosPublishCallback remoteRosPublishCallback_;
   GuardedSerialCallback serialPublishCallback_;

@@ -34,6 +34,9 @@ class ProtocolHand {
   std::thread Right_Hand_read_thread;
   std::shared_ptr<FrameQueue> LeftHandPacketQueue;
   std::shared_ptr<FrameQueue> RightHandPacketQueue;
+  // Each queue with its signal: push_data wakes the stream's read worker.
+  FrameSink LeftHandSink_;
+  FrameSink RightHandSink_;
   HandRosPublishCallback LeftHandRosPublishCallback_;
   HandRosPublishCallback RightHandRosPublishCallback_;
   GuardedSerialCallback serialPublishCallback_;

@@ -38,6 +38,9 @@ class ProtocolTorso {
   std::thread imu_read_thread;
   std::shared_ptr<FrameQueue> serialPacketQueue;
   std::shared_ptr<FrameQueue> imuPacketQueue;
+  // Each queue with its signal: push_data wakes the stream's read worker.
+  FrameSink serialSink_;
+  FrameSink imuSink_;
   RosPublishCallback rosPublishCallback_;
   ImuRosPublishCallback ImurosPublishCallback_;
   GuardedSerialCallback serialPublishCallback_;

@@ -62,6 +62,8 @@ const Side* find_side(const Side (&sides)[2], const std::string& name, const cha
 ProtocolArm::ProtocolArm(std::string product_word)
     : LeftArmPacketQueue(std::make_shared<FrameQueue>()),
       RightArmPacketQueue(std::make_shared<FrameQueue>()),
+      LeftArmSink_(LeftArmPacketQueue),
+      RightArmSink_(RightArmPacketQueue),
       product(std::move(product_word)) {
   const auto decode = [this](const std::shared_ptr<CAN_frame>& f) { return decode_Arm(f); };
   Left_Arm_read_thread = std::thread([this, decode] {
@@ -82,9 +84,9 @@ ProtocolArm::~ProtocolArm() {
 
 void ProtocolArm::push_data(const std::shared_ptr<CAN_frame>& frame, const std::string& moduleName) {
   if (moduleName == "LEFT_ARM") {
-    LeftArmPacketQueue->enqueue(frame);
+    LeftArmSink_.push(frame);
   } else if (moduleName == "RIGHT_ARM") {
-    RightArmPacketQueue->enqueue(frame);
+    RightArmSink_.push(frame);
   }
 }
 

@@ -8,7 +8,10 @@
 using namespace std::chrono_literals;
 
 ProtocolCCU::ProtocolCCU()
-    : imuPacketQueue(std::make_shared<FrameQueue>()), bmsPacketQueue(std::make_shared<FrameQueue>()) {
+    : imuPacketQueue(std::make_shared<FrameQueue>()),
+      bmsPacketQueue(std::make_shared<FrameQueue>()),
+      imuSink_(imuPacketQueue),
+      bmsSink_(bmsPacketQueue) {
   imu_read_thread = std::thread([this] {
     run_read_worker<serial_feedback_imu>(
         "imu_read", stop_, imuPacketQueue, 5000us, ccu_analysis::kImuFeedbackLen,
@@ -31,9 +34,9 @@ ProtocolCCU::~ProtocolCCU() {
 
 void ProtocolCCU::push_data(const std::shared_ptr<CAN_frame>& frame, const std::string& moduleName) {
   if (moduleName == "IMU") {
-    imuPacketQueue->enqueue(frame);
+    imuSink_.push(frame);
   } else if (moduleName == "BMS") {
-    bmsPacketQueue->enqueue(frame);
+    bmsSink_.push(frame);
   }
 }
 

@@ -6,7 +6,10 @@
 using namespace std::chrono_literals;
 
 ProtocolChassis::ProtocolChassis()
-    : chassisPacketQueue(std::make_shared<FrameQueue>()), remotePacketQueue(std::make_shared<FrameQueue>()) {
+    : chassisPacketQueue(std::make_shared<FrameQueue>()),
+      remotePacketQueue(std::make_shared<FrameQueue>()),
+      chassisSink_(chassisPacketQueue),
+      remoteSink_(remotePacketQueue) {
   chassis_read_thread = std::thread([this] {
     run_read_worker<serial_feedback_chassis>(
         "chassis_read", stop_, chassisPacketQueue, 1000us, chassis_analysis::kChassisFeedbackLen,
@@ -27,9 +30,9 @@ ProtocolChassis::~ProtocolChassis() {
 
 void ProtocolChassis::push_data(const std::shared_ptr<CAN_frame>& frame, const std::string& moduleName) {
   if (moduleName == "MOTOR_STATUS") {
-    chassisPacketQueue->enqueue(frame);
+    chassisSink_.push(frame);
   } else if (moduleName == "REMOTE") {
-    remotePacketQueue->enqueue(frame);
+    remoteSink_.push(frame);
   }
 }
 
@@ -55,5 +58,6 @@ serial_feedback_remote ProtocolChassis::decode_remote(const std::shared_ptr<CAN_
 
 void ProtocolChassis::encode_chassis(const chassis_control_command& command) {
   if (!command_guard::usable("chassis command", {{"p_des", command.p_des, 3}, {"v_des", command.v_des, 6}})) return;
-  serialPublishCallback_(make_command_frame(chassis_analysis::kCommandId, chassis_analysis::chassis_encode_impl(command)));
+  serialPublishCallback_(
+      make_command_frame(chassis_analysis::kCommandId, chassis_analysis::chassis_encode_impl(command)));
 }

@@ -8,7 +8,10 @@
 using namespace std::chrono_literals;
 
 ProtocolHand::ProtocolHand()
-    : LeftHandPacketQueue(std::make_shared<FrameQueue>()), RightHandPacketQueue(std::make_shared<FrameQueue>()) {
+    : LeftHandPacketQueue(std::make_shared<FrameQueue>()),
+      RightHandPacketQueue(std::make_shared<FrameQueue>()),
+      LeftHandSink_(LeftHandPacketQueue),
+      RightHandSink_(RightHandPacketQueue) {
   Left_Hand_read_thread = std::thread([this] {
     run_read_worker<serial_feedback_hand>(
         "left_hand_read", stop_, LeftHandPacketQueue, 2000us, hand_analysis::kFrameLen,
@@ -29,9 +32,9 @@ ProtocolHand::~ProtocolHand() {
 
 void ProtocolHand::push_data(const std::shared_ptr<CAN_frame>& frame, const std::string& moduleName) {
   if (moduleName == "LEFT_HAND") {
-    LeftHandPacketQueue->enqueue(frame);
+    LeftHandSink_.push(frame);
   } else if (moduleName == "RIGHT_HAND") {
-    RightHandPacketQueue->enqueue(frame);
+    RightHandSink_.push(frame);
   }
 }
 

@@ -46,6 +46,8 @@ bool usable(const TorsoVariant& variant, const torso_control_command& command) {
 ProtocolTorso::ProtocolTorso(std::string product_word)
     : serialPacketQueue(std::make_shared<FrameQueue>()),
       imuPacketQueue(std::make_shared<FrameQueue>()),
+      serialSink_(serialPacketQueue),
+      imuSink_(imuPacketQueue),
       product(std::move(product_word)) {
   read_thread = std::thread([this] {
     run_read_worker<serial_feedback_torso>(
@@ -67,9 +69,9 @@ ProtocolTorso::~ProtocolTorso() {
 
 void ProtocolTorso::push_data(const std::shared_ptr<CAN_frame>& frame, std::string moduleName) {
   if (moduleName == "TORSO_MOTOR_FB") {
-    serialPacketQueue->enqueue(frame);
+    serialSink_.push(frame);
   } else if (moduleName == "TORSO_IMU") {
-    imuPacketQueue->enqueue(frame);
+    imuSink_.push(frame);
   }
 }
 
