@@ -21,6 +21,7 @@
 #include "MAP_MODULE.h"
 #include "codecs.h"
 #include "communication_struct.h"
+#include "frame_signal.h"
 
 class Dispatcher {
  public:
@@ -77,4 +78,8 @@ class Dispatcher {
   std::mutex data_mutex;
   std::condition_variable data_condition_;
   std::shared_ptr<ControlLink> control_link_;
+  // The combine thread sleeps on it; every input queue's signal rings it.
+  std::shared_ptr<Wakeup> combine_wakeup_;
+  // The control queue with its signal, which wakes the bus writer.
+  FrameSink control_sink_;
 };

@@ -1,9 +1,7 @@
 #include "dispatcher.h"
 
-#include <time.h>
-
-#include <cerrno>
 #include <iostream>
+#include <iterator>
 
 #include "utils.h"
 
@@ -11,19 +9,18 @@ namespace {
 // One whole line per write, so lines of different threads never interleave.
 void say(const char* line) { std::cout << (std::string(line) + '\n') << std::flush; }
 
-// 100 microseconds; a sleep cut short by a signal sleeps the rest.
-void pause_between_passes() {
-  timespec wanted{0, 100000};
-  timespec rest{};
-  while (nanosleep(&wanted, &rest) != 0 && errno == EINTR) wanted = rest;
-}
+// Frames moved from one input queue in one pass: enough to keep up with any
+// bus, few enough that a flooded queue does not hold back the others for long.
+constexpr size_t kMaxFramesPerPass = 4096;
+constexpr size_t kBulk = 64;
 }  // namespace
 
 Dispatcher::Dispatcher()
     : final_input_queue_(std::make_shared<FrameQueue>()),
       module_manager_(std::make_shared<ModuleManager>()),
       running_(false),
-      control_link_(std::make_shared<ControlLink>()) {
+      control_link_(std::make_shared<ControlLink>()),
+      combine_wakeup_(std::make_shared<Wakeup>()) {
   say("init dispatcher");
   control_link_->target = this;
   canIDToDevice = {
@@ -56,11 +53,15 @@ Dispatcher::~Dispatcher() {
 
 // An empty pointer would crash the combine thread: ignored like the other setters do.
 void Dispatcher::addFeedbackInputQueue(std::shared_ptr<FrameQueue> queue) {
-  if (queue) input_queues_.push_back(std::move(queue));
+  if (!queue) return;
+  FrameSignal::of(queue)->listen(combine_wakeup_);
+  input_queues_.push_back(std::move(queue));
 }
 
 void Dispatcher::setControlQueue(std::shared_ptr<FrameQueue> queue) {
-  if (queue) control_queue_ = std::move(queue);
+  if (!queue) return;
+  control_queue_ = std::move(queue);
+  control_sink_ = FrameSink(control_queue_);
 }
 
 void Dispatcher::setCodecSet(std::shared_ptr<CodecSet> codecSet) {
@@ -80,6 +81,7 @@ void Dispatcher::stop() {
   // Taking the lock orders the flag before a dispatch thread's emptiness check.
   { std::lock_guard<std::mutex> lock(data_mutex); }
   data_condition_.notify_one();
+  combine_wakeup_->notify();
   if (combine_thread_.joinable()) combine_thread_.join();
   if (dispatch_thread_.joinable()) dispatch_thread_.join();
   say("Threads stopped");
@@ -94,28 +96,44 @@ void Dispatcher::RegisterControlCallback() {
   });
 }
 
-void Dispatcher::pushControlPacket(std::shared_ptr<CAN_frame> frame) {
-  if (control_queue_) control_queue_->enqueue(std::move(frame));
-}
+void Dispatcher::pushControlPacket(std::shared_ptr<CAN_frame> frame) { control_sink_.push(std::move(frame)); }
 
 void Dispatcher::unifiedcallback(const std::shared_ptr<CAN_frame>& frame) { pushControlPacket(frame); }
 
-// Each pass moves at most one frame from every input queue; an idle queue does
-// not hold back the queues after it.
+// Each pass moves every frame waiting in every input queue (up to
+// kMaxFramesPerPass per queue) and wakes the dispatch thread once; an idle
+// queue does not hold back the queues after it. Between passes the thread
+// sleeps until a producer signals an input queue.
 void Dispatcher::CombineFeedbackQueues() {
   set_thread_name("combine_thread");
   say("start combine thread");
-  while (running_) {
+  const auto frames_waiting = [this] {
     for (const auto& queue : input_queues_) {
-      std::shared_ptr<CAN_frame> frame;
-      if (!queue->try_dequeue(frame)) continue;
-      final_input_queue_->enqueue(std::move(frame));
+      if (queue->size_approx() != 0) return true;
+    }
+    return false;
+  };
+  std::shared_ptr<CAN_frame> bulk[kBulk];
+  while (running_) {
+    size_t moved = 0;
+    for (const auto& queue : input_queues_) {
+      size_t from_queue = 0;
+      while (from_queue < kMaxFramesPerPass) {
+        const size_t got = queue->try_dequeue_bulk(bulk, kBulk);
+        if (got == 0) break;
+        final_input_queue_->enqueue_bulk(std::make_move_iterator(bulk), got);
+        from_queue += got;
+      }
+      moved += from_queue;
+    }
+    if (moved != 0) {
       // Empty critical section: the dispatch thread is either before its
       // emptiness check or already waiting, so the notification is not lost.
       { std::lock_guard<std::mutex> lock(data_mutex); }
       data_condition_.notify_one();
+      continue;
     }
-    pause_between_passes();
+    combine_wakeup_->wait_for([&] { return !running_ || frames_waiting(); }, kUnsignalledFrameDelay);
   }
 }
 
