@@ -16,8 +16,8 @@ std::string read_param(const ros::NodeHandle& nh, const char* name);
 // Tells once on stderr when the arm and torso codecs have no layouts for `product`.
 void warn_unknown_product(const char* program, const std::string& product);
 
-// Runs the 4-thread spinner and polls at 4000 Hz until ROS shuts down; the
-// spinner is stopped when this returns, so no subscription or service runs any more.
+// Runs the 4-thread spinner and blocks until ROS shuts down; the spinner is
+// stopped when this returns, so no subscription or service runs any more.
 void spin_until_shutdown();
 
 }  // namespace node_setup

@@ -24,8 +24,7 @@ void warn_unknown_product(const char* program, const std::string& product) {
 void spin_until_shutdown() {
   ros::AsyncSpinner spinner(4);
   spinner.start();
-  ros::Rate loop_rate(4000.0);
-  while (ros::ok()) loop_rate.sleep();
+  ros::waitForShutdown();
   spinner.stop();
 }
 
