@@ -23,45 +23,56 @@ using Clock = ReadSchedule::Clock;
 constexpr auto kPeriod = 1000us;
 const Clock::time_point kStart = Clock::time_point{} + 1h;
 
-TEST(ReadSchedule, TheFirstFrameIsTakenAtOnceTheNextAPeriodLater) {
+TEST(ReadSchedule, TheFirstFrameIsTakenAtOnceTheNextSevenEighthsOfAPeriodLater) {
   ReadSchedule schedule(kPeriod);
   EXPECT_EQ(schedule.next_pass(kStart), kStart);
-  schedule.passed(kStart, false);
-  EXPECT_EQ(schedule.next_pass(kStart + 200us), kStart + kPeriod);
+  schedule.passed(kStart);
+  EXPECT_EQ(schedule.next_pass(kStart + 200us), kStart + 875us);
   EXPECT_EQ(schedule.next_pass(kStart + 1500us), kStart + 1500us);
 }
 
-TEST(ReadSchedule, WhileFramesWaitTheNextPassComesAnEighthEarly) {
+// A flooded stream whose worker wakes 0.3 periods after each pass was due:
+// passes are spaced from when they were due, so the thousand frames still
+// take 999 catch-up spacings, not 999 spacings plus the late wake-ups.
+TEST(ReadSchedule, LateWakeUpsDoNotCostTheStreamItsRate) {
   ReadSchedule schedule(kPeriod);
-  schedule.passed(kStart, true);
-  EXPECT_EQ(schedule.next_pass(kStart), kStart + 875us);
-}
-
-// Frames arriving at exactly the worker's rate, each pass somewhat late (the
-// worker was busy): a late pass never holds back the next one, because the
-// schedule, not the time of the last pass, sets the pace.
-TEST(ReadSchedule, ALatePassDoesNotHoldBackTheNext) {
-  ReadSchedule schedule(kPeriod);
-  int held_back = 0;
-  for (int i = 0; i < 1000; ++i) {
-    const Clock::time_point ready = kStart + i * kPeriod + std::chrono::microseconds(i * 137 % 300);
-    const Clock::time_point pass = schedule.next_pass(ready);
-    if (pass != ready) ++held_back;
-    schedule.passed(pass, false);
+  Clock::time_point ran = kStart;
+  Clock::time_point pass{};
+  for (int k = 0; k < 1000; ++k) {
+    pass = schedule.next_pass(ran);
+    ran = pass + 300us;
+    schedule.passed(pass);
   }
-  EXPECT_EQ(held_back, 0);
+  EXPECT_EQ(pass, kStart + 999 * 875us);
 }
 
-// After an idle spell (or a stall) waiting frames come one period apart (an
-// eighth less while more wait), not in a burst that catches up the lost passes.
+// After an idle spell (or a stall) waiting frames come seven eighths of a
+// period apart, not in a burst that catches up the lost passes.
 TEST(ReadSchedule, AfterAnIdleSpellNoBurstOfCatchUpPasses) {
   ReadSchedule schedule(kPeriod);
-  schedule.passed(kStart, false);
+  schedule.passed(kStart);
   const Clock::time_point later = kStart + 50 * kPeriod;
   const Clock::time_point first = schedule.next_pass(later);
   EXPECT_EQ(first, later);
-  schedule.passed(first, true);
+  schedule.passed(first);
   EXPECT_EQ(schedule.next_pass(later), later + 875us);
+}
+
+// A stream fed at exactly the worker's rate, after a stall that left frames
+// queued: once the backlog is gone, frames are taken as they arrive, not held
+// for some fraction of a period by a schedule left out of step with them.
+TEST(ReadSchedule, AfterABacklogFramesAreTakenAsTheyArrive) {
+  ReadSchedule schedule(kPeriod);
+  const auto arrival = [](int k) { return kStart + k * kPeriod; };
+  Clock::time_point free = kStart + 4300us;  // the worker was stalled until then
+  Clock::duration last_wait{};
+  for (int k = 0; k < 200; ++k) {
+    const Clock::time_point pass = schedule.next_pass(std::max(arrival(k), free));
+    last_wait = pass - arrival(k);
+    schedule.passed(pass);
+    free = pass;
+  }
+  EXPECT_EQ(last_wait, Clock::duration::zero());
 }
 
 // Callback times of a chassis codec's "MOTOR_STATUS" stream (a 1 ms stream).

@@ -90,36 +90,36 @@ inline std::shared_ptr<CAN_frame> make_command_frame(uint32_t can_id, std::vecto
   return frame;
 }
 
-// When a read worker may take its next frame: at most one per period. Passes
-// keep to a schedule rather than to the time of the last one, so a stream
-// takes its full rate (500 frames/s at 2 ms) although each pass runs a little
-// late. While frames wait after a pass, the next one comes an eighth of a
-// period early: a controller sending at exactly the worker's rate would
-// otherwise leave every backlog that a late pass creates in place for good,
-// and its frames would get older and older. A pass more than a period behind
-// the schedule (the stream was idle, or the machine stalled) starts it anew,
-// so no burst of catch-up passes follows.
+// When a read worker may take its next frame: one frame per period, and an
+// eighth of a period sooner when the frame is already waiting (the catch-up),
+// so consecutive passes are at least seven eighths of a period apart. The
+// catch-up drains a backlog left by a stall, which a controller sending at
+// exactly the worker's rate would otherwise keep for good; it also keeps the
+// passes in step with the frames' arrival once the backlog is gone, so frames
+// are not held a fraction of a period each. Passes are spaced from the time
+// they were due, not from when a late wake-up let them run, so late wake-ups
+// cost the stream none of its rate.
 class ReadSchedule {
  public:
   using Clock = std::chrono::steady_clock;
-  explicit ReadSchedule(Clock::duration period) : period_(period) {}
+  explicit ReadSchedule(Clock::duration period) : spacing_(period - period / 8) {}
 
   // When a frame that waits at `now` may be taken.
   Clock::time_point next_pass(Clock::time_point now) const { return std::max(now, allowed_); }
-  // A frame was taken at `pass` (as next_pass gave it); `backlog`: more frames wait.
-  void passed(Clock::time_point pass, bool backlog) {
-    const Clock::time_point base = pass - allowed_ <= period_ ? allowed_ : pass;
-    allowed_ = base + (backlog ? period_ - period_ / 8 : period_);
-  }
+  // A frame was taken in the pass due at `pass` (as next_pass gave it).
+  void passed(Clock::time_point pass) { allowed_ = pass + spacing_; }
 
  private:
-  const Clock::duration period_;
+  const Clock::duration spacing_;
   Clock::time_point allowed_{};  // the clock's epoch: the first frame is taken at once
 };
 
-// Read worker: sleeps until its stream's queue has a frame (signalled through
-// the queue's FrameSignal; unsignalled frames are seen within
-// kUnsignalledFrameDelay), takes one frame per pass as ReadSchedule allows,
+// A stream's queue is the codec's own and push_data always rings it, so an
+// idle worker needs no 10 ms look-around; this bound only caps its sleep.
+constexpr std::chrono::seconds kIdleWorkerWake{1};
+
+// Read worker: sleeps until its stream's queue has a frame (push_data rings
+// the queue's FrameSignal), takes one frame per pass as ReadSchedule allows,
 // decodes and publishes it, until `stop` is raised. Frames shorter than
 // `min_len` are dropped without a callback. A decoder that throws is reported
 // once per stream; the frame is dropped and the worker goes on.
@@ -135,7 +135,7 @@ void run_read_worker(const char* thread_name, StopSignal& stop, const std::share
   ReadSchedule schedule(period);
   bool reported = false;
   while (!stop.raised()) {
-    if (!wakeup->wait_for([&] { return stop.raised() || waiting(); }, kUnsignalledFrameDelay)) continue;
+    if (!wakeup->wait_for([&] { return stop.raised() || waiting(); }, kIdleWorkerWake)) continue;
     const auto pass = schedule.next_pass(ReadSchedule::Clock::now());
     std::shared_ptr<CAN_frame> frame;
     if (!stop.sleep_until(pass) || !queue->try_dequeue(frame)) continue;
@@ -152,6 +152,6 @@ void run_read_worker(const char* thread_name, StopSignal& stop, const std::share
       }
     }
     frame.reset();
-    schedule.passed(pass, waiting());
+    schedule.passed(pass);
   }
 }
