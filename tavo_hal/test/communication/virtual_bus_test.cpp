@@ -15,6 +15,7 @@
 #include "candump.h"
 #include "child_process.h"
 #include "counter_frames.h"
+#include "frame_signal.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ struct Participant {
     bus->setFDCANControlQueue(tx);
     bus->connect();
   }
-  void send(std::shared_ptr<CAN_frame> frame) { tx->enqueue(std::move(frame)); }
+  void send(std::shared_ptr<CAN_frame> frame) { FrameSink(tx).push(std::move(frame)); }
   // Moves received frames into `got` until `done(got)` holds or `timeout` passes.
   template <class Done>
   bool receive_until(std::vector<std::shared_ptr<CAN_frame>>& got, Done done, std::chrono::milliseconds timeout) {
@@ -384,6 +385,33 @@ TEST_F(VirtualBus, LateJoinerGetsEveryFrameSentAfterItJoined) {
   ASSERT_NE(from, echoed.end()) << "frame " << first_after_join << " did not reach the late joiner";
   expect_counter_stream({from, echoed.end()}, first_after_join, last - first_after_join + 1, 0x101, 8);
   EXPECT_EQ(echo->stop(), 0);
+}
+
+// Tools and tests enqueue without ringing the control queue's signal; the
+// writer still looks at least every 10 ms. Each frame is allowed 5 ms more for
+// the thread wake-ups of a busy machine.
+TEST_F(VirtualBus, AFrameEnqueuedWithoutASignalLeavesWithin10Ms) {
+  Participant a, b;
+  std::vector<double> delays_ms;
+  for (int i = 1; i <= 10; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(3100 * i));  // at another phase of the 10 ms each time
+    const double enqueued = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    a.tx->enqueue(candump("123#01"));
+    const auto got = b.receive(1);
+    ASSERT_EQ(got.size(), 1u);
+    delays_ms.push_back((got[0]->timestamp - enqueued) * 1000.0);  // stamped by b's reader as it arrived
+  }
+  for (const double delay : delays_ms) EXPECT_LE(delay, 15.0);
+  std::sort(delays_ms.begin(), delays_ms.end());
+  EXPECT_LE(delays_ms[delays_ms.size() / 2], 10.0);
+}
+
+TEST_F(VirtualBus, DestroyingAWaitingInterfaceIsPrompt) {
+  Participant a;
+  std::this_thread::sleep_for(50ms);  // reader and writer asleep
+  const auto start = std::chrono::steady_clock::now();
+  a.bus.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
 }
 
 }  // namespace

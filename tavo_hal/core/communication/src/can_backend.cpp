@@ -10,10 +10,10 @@
 #include "utils.h"
 
 namespace {
-// The control queue has no wake-up of its own: the writer looks at it this often.
-constexpr std::chrono::microseconds kControlPollPeriod{200};
 // While the backend holds frames the device refused, it tries again this often.
 constexpr std::chrono::milliseconds kRetryBusy{1};
+// How soon the writer comes back while frames for a slow peer wait in the backend.
+constexpr std::chrono::microseconds kBacklogRetry{200};
 // Frames taken per writer pass; a full batch is followed by the next pass at once
 // (unless the device is busy).
 constexpr size_t kBatch = 64;
@@ -41,8 +41,11 @@ CanBackend::CanBackend(std::string device, std::shared_ptr<FrameQueue> feedback,
       tag_("CAN_Interface " + device_),
       feedback_(std::move(feedback)),
       control_(std::move(control)),
+      feedback_signal_(FrameSignal::of(feedback_)),
+      writer_wakeup_(std::make_shared<Wakeup>()),
       wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (wake_fd_ < 0) perror((tag_ + ": eventfd").c_str());
+  if (control_) FrameSignal::of(control_)->listen(writer_wakeup_);
 }
 
 CanBackend::~CanBackend() {
@@ -63,6 +66,7 @@ void CanBackend::stop() {
     const uint64_t one = 1;
     if (write(wake_fd_, &one, sizeof one) < 0) perror((tag_ + ": eventfd write").c_str());
   }
+  writer_wakeup_->notify();
   if (reader_.joinable()) reader_.join();
   if (writer_.joinable()) writer_.join();
 }
@@ -125,17 +129,18 @@ void CanBackend::take(FrameBatch& batch, size_t limit) {
   }
 }
 
+// Between passes the writer sleeps until the control queue is signalled (or,
+// for frames enqueued without a signal, kUnsignalledFrameDelay at most).
 void CanBackend::write_loop() {
   set_thread_name("can_writer");
   FrameBatch batch;
+  const auto frames_waiting = [this] { return stopping() || (control_ && control_->size_approx() != 0); };
   while (!stopping()) {
     take(batch, kBatch);
     const bool holding = send(batch);
-    if (holding) {
-      pause(kRetryBusy);
-    } else if (batch.size() < kBatch) {
-      pause(kControlPollPeriod);
-    }
+    if (batch.size() == kBatch && !holding) continue;
+    const auto longest = holding ? kRetryBusy : has_backlog() ? kBacklogRetry : kUnsignalledFrameDelay;
+    writer_wakeup_->wait_for(frames_waiting, longest);
   }
   take(batch, kFinalDrain);
   send(batch);

@@ -15,6 +15,7 @@
 #include "can_interface.h"
 #include "command_outbox.h"
 #include "communication_struct.h"
+#include "frame_signal.h"
 
 using FrameBatch = std::vector<std::shared_ptr<CAN_frame>>;
 
@@ -45,7 +46,10 @@ class CanBackend {
   // True when `fd` became readable (or has an error pending) within `timeout`;
   // false on time-out or when stopping.
   bool wait_readable(int fd, std::chrono::nanoseconds timeout);
+  // Puts a received frame into the feedback queue; frames_delivered() then
+  // wakes its consumer, once for a whole burst.
   void deliver(std::shared_ptr<CAN_frame> frame);
+  void frames_delivered() { feedback_signal_->notify(); }
   void count_sent(uint64_t frames) { sent_.fetch_add(frames, std::memory_order_relaxed); }
   void count_kernel_drops(uint64_t frames) { kernel_drops_.fetch_add(frames, std::memory_order_relaxed); }
   void count_stale(uint64_t frames) { stale_.fetch_add(frames, std::memory_order_relaxed); }
@@ -65,6 +69,10 @@ class CanBackend {
   // again within a millisecond, also when the control queue stays empty. After
   // stop() one final call hands over what was still queued; it must not wait.
   virtual bool send(const FrameBatch& frames) = 0;
+  // True while sent frames wait inside the backend for a peer that could not
+  // take them yet: the writer then comes back soon instead of sleeping until
+  // the next frame. Writer thread only.
+  virtual bool has_backlog() const { return false; }
   // For statistics(): "socketcan" or "virtual", what the device name stands
   // for, and whether frames can move right now. Called from any thread.
   virtual const char* kind() const = 0;
@@ -81,6 +89,10 @@ class CanBackend {
   const std::string tag_;
   const std::shared_ptr<FrameQueue> feedback_;
   const std::shared_ptr<FrameQueue> control_;
+  // Rings the dispatcher (or whoever consumes the feedback queue) per frame.
+  const std::shared_ptr<FrameSignal> feedback_signal_;
+  // The writer sleeps on it; the control queue's signal and stop() ring it.
+  const std::shared_ptr<Wakeup> writer_wakeup_;
   const int wake_fd_;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> received_{0};

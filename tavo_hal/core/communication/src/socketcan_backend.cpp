@@ -117,7 +117,11 @@ class SocketCanBackend : public CanBackend {
         if (pause(kReopenPeriod)) set_socket(open_socket());
         continue;
       }
-      if (wait_readable(sock->fd, kReadWait) && !receive_all(*sock)) set_socket(nullptr);
+      if (wait_readable(sock->fd, kReadWait)) {
+        const bool healthy = receive_all(*sock);
+        frames_delivered();
+        if (!healthy) set_socket(nullptr);
+      }
       end_quiet_drop_episode(false);
     }
     end_quiet_drop_episode(true);

@@ -164,6 +164,7 @@ class VirtualBusBackend : public CanBackend {
         }
         for (auto& frame : frames) deliver(std::move(frame));
       }
+      frames_delivered();
     }
   }
 
@@ -182,6 +183,13 @@ class VirtualBusBackend : public CanBackend {
   const char* kind() const override { return "virtual"; }
   std::string bus_name() const override { return bus_dir_; }
   bool is_open() const override { return sock_ >= 0; }
+
+  bool has_backlog() const override {
+    for (const auto& peer : peers_) {
+      if (!peer.second.backlog.empty()) return true;
+    }
+    return false;
+  }
 
   void queue_for(const std::string& name, Peer& peer, const FrameBatch& frames) {
     for (const auto& frame : frames) {
