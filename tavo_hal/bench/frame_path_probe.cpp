@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "can_interface.h"
+#include "frame_signal.h"
 
 namespace {
 
@@ -159,13 +160,13 @@ int main(int argc, char** argv) {
   listener->setFDCANControlQueue(to_bus);
   listener->connect();
   std::atomic<bool> stop{false};
+  auto from_bus_wakeup = std::make_shared<Wakeup>();
+  FrameSignal::of(from_bus)->listen(from_bus_wakeup);
   std::thread drain([&] {
     while (!stop) {
       std::shared_ptr<CAN_frame> f;
-      if (from_bus->try_dequeue(f)) {
-        if (f) bus.add(f->can_id, f->timestamp);
-      } else {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (from_bus_wakeup->wait_for([&] { return from_bus->try_dequeue(f); }, kUnsignalledFrameDelay) && f) {
+        bus.add(f->can_id, f->timestamp);
       }
     }
   });

@@ -16,6 +16,7 @@
 #include "body_model.h"
 #include "body_sim_options.h"
 #include "can_interface.h"
+#include "frame_signal.h"
 #include "stream_scheduler.h"
 #include "utils.h"
 
@@ -44,7 +45,7 @@ struct Counters {
 
 // One thread sends every stream, sleeping until the next due time
 // (clock_nanosleep TIMER_ABSTIME); naps are capped so that stop is seen.
-void send_feedback(const std::vector<Stream>& streams, double rate_scale, BodyModel& model, FrameQueue& bus,
+void send_feedback(const std::vector<Stream>& streams, double rate_scale, BodyModel& model, const FrameSink& bus,
                    Counters& counters, const std::atomic<bool>& stop) {
   set_thread_name("body_sim_send");
   int64_t last = monotonic_ns();
@@ -66,23 +67,22 @@ void send_feedback(const std::vector<Stream>& streams, double rate_scale, BodyMo
       frame->can_id = streams[i].can_id;
       frame->data = model.feedback(streams[i].can_id);
       frame->len = static_cast<uint8_t>(frame->data.size());
-      bus.enqueue(std::move(frame));
+      bus.queue()->enqueue(std::move(frame));
       ++counters.sent_per_stream[i];
     }
+    bus.notify();  // the frames due together leave together, as a controller's burst
   }
 }
 
-// Applies every command frame from the bus; other frames are ignored.
-void take_commands(BodyModel& model, FrameQueue& bus, Counters& counters, const std::atomic<bool>& stop) {
+// Applies every command frame from the bus; other frames are ignored. Sleeps
+// until the bus interface signals a frame, or `wakeup` is rung for the stop.
+void take_commands(BodyModel& model, FrameQueue& bus, Wakeup& wakeup, Counters& counters,
+                   const std::atomic<bool>& stop) {
   set_thread_name("body_sim_recv");
   std::set<uint32_t> reported;
   while (!stop) {
     std::shared_ptr<CAN_frame> frame;
-    if (!bus.try_dequeue(frame)) {
-      timespec nap{0, 500 * 1000};
-      nanosleep(&nap, nullptr);
-      continue;
-    }
+    if (!wakeup.wait_for([&] { return stop || bus.try_dequeue(frame); }, kUnsignalledFrameDelay) || stop) continue;
     if (!frame) continue;
     const auto result = model.apply(frame->can_id, frame->data);
     if (result.outcome == BodyModel::Outcome::kApplied) {
@@ -163,15 +163,19 @@ int main(int argc, char** argv) {
 
   auto from_bus = std::make_shared<FrameQueue>();
   auto to_bus = std::make_shared<FrameQueue>();
+  auto command_wakeup = std::make_shared<Wakeup>();
+  FrameSignal::of(from_bus)->listen(command_wakeup);
+  const FrameSink to_bus_sink(to_bus);
   auto bus = std::make_shared<CAN_Interface>(options.device);
   bus->setFDCANFeedbackQueue(from_bus);
   bus->setFDCANControlQueue(to_bus);
   bus->connect();
 
   std::atomic<bool> stop{false};
-  std::thread sender(send_feedback, std::cref(streams), options.rate_scale, std::ref(model), std::ref(*to_bus),
+  std::thread sender(send_feedback, std::cref(streams), options.rate_scale, std::ref(model), std::cref(to_bus_sink),
                      std::ref(counters), std::cref(stop));
-  std::thread receiver(take_commands, std::ref(model), std::ref(*from_bus), std::ref(counters), std::cref(stop));
+  std::thread receiver(take_commands, std::ref(model), std::ref(*from_bus), std::ref(*command_wakeup),
+                       std::ref(counters), std::cref(stop));
 
   StatusLine status(streams, counters);
   const int64_t start = monotonic_ns();
@@ -190,6 +194,7 @@ int main(int argc, char** argv) {
   }
 
   stop = true;
+  command_wakeup->notify();
   sender.join();
   receiver.join();
   status.print_totals();

@@ -16,6 +16,7 @@
 #include "can_interface.h"
 #include "communication_struct.h"
 #include "fdcan_carrier.h"
+#include "frame_signal.h"
 #include "mcu_bootloader.h"
 
 namespace {
@@ -121,26 +122,24 @@ int main(int argc, char** argv) {
   auto bus = std::make_shared<CAN_Interface>("can0");
   auto received = std::make_shared<FrameQueue>();
   auto to_send = std::make_shared<FrameQueue>();
+  auto wakeup = std::make_shared<Wakeup>();
+  FrameSignal::of(received)->listen(wakeup);
+  const FrameSink replies(to_send);
   bus->setFDCANFeedbackQueue(received);
   bus->setFDCANControlQueue(to_send);
   bus->connect();
 
   // A bootloader answers in CAN-FD frames only.
-  mcu_sim::McuBootloader bootloader(options, [&to_send](uint32_t can_id, std::vector<uint8_t> data) {
-    to_send->enqueue(mcu_ota::fdcan_frame(can_id, std::move(data)));
+  mcu_sim::McuBootloader bootloader(options, [&replies](uint32_t can_id, std::vector<uint8_t> data) {
+    replies.push(mcu_ota::fdcan_frame(can_id, std::move(data)));
   });
   std::printf("mcu_sim: listening on can0, id %u, image %s\n", options.can_id, options.image_path.c_str());
   std::fflush(stdout);
 
+  // Sleeps until the bus interface signals a frame; a stop signal is seen within kUnsignalledFrameDelay.
   while (!g_stop) {
     std::shared_ptr<CAN_frame> frame;
-    if (!received->try_dequeue(frame)) {
-      struct timespec idle {
-        0, 50 * 1000
-      };
-      nanosleep(&idle, nullptr);
-      continue;
-    }
+    if (!wakeup->wait_for([&] { return received->try_dequeue(frame); }, kUnsignalledFrameDelay)) continue;
     if (!frame || frame->can_id != bus_can_id(options.can_id)) continue;
     const size_t len = std::min(static_cast<size_t>(frame->len), frame->data.size());
     bootloader.receive(frame->data.data(), static_cast<uint16_t>(len));

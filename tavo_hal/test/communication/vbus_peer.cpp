@@ -14,6 +14,7 @@
 
 #include "can_interface.h"
 #include "counter_frames.h"
+#include "frame_signal.h"
 
 namespace {
 
@@ -30,26 +31,25 @@ int usage() {
   return 2;
 }
 
-void send(FrameQueue& tx, uint32_t count, double rate, uint8_t len) {
+void send(const FrameSink& tx, uint32_t count, double rate, uint8_t len) {
   const auto start = std::chrono::steady_clock::now();
   for (uint32_t i = 0; i < count && !interrupted; ++i) {
     std::this_thread::sleep_until(start + std::chrono::duration<double>(i / rate));
-    tx.enqueue(counter_frame(0x123, i, len));
+    tx.push(counter_frame(0x123, i, len));
   }
   std::cout << "sent " << count << std::endl;
 }
 
-void echo(FrameQueue& rx, FrameQueue& tx) {
+void echo(const std::shared_ptr<FrameQueue>& rx, const FrameSink& tx) {
+  auto wakeup = std::make_shared<Wakeup>();
+  FrameSignal::of(rx)->listen(wakeup);
   std::shared_ptr<CAN_frame> frame;
   while (!interrupted) {
-    if (!rx.try_dequeue(frame)) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-      continue;
-    }
+    if (!wakeup->wait_for([&] { return rx->try_dequeue(frame); }, kUnsignalledFrameDelay)) continue;
     auto reply = std::make_shared<CAN_frame>(*frame);
     reply->timestamp = 0.0;
     reply->can_id = frame->can_id + 1;
-    tx.enqueue(std::move(reply));
+    tx.push(std::move(reply));
   }
 }
 
@@ -71,11 +71,11 @@ int main(int argc, char** argv) {
   if (mode == "send") {
     const long len = std::strtol(argv[4], nullptr, 0);
     if (len < 4 || len > 64) return usage();
-    send(*tx, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)), std::strtod(argv[3], nullptr),
+    send(FrameSink(tx), static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)), std::strtod(argv[3], nullptr),
          static_cast<uint8_t>(len));
     idle_until_interrupted();
   } else {
-    echo(*rx, *tx);
+    echo(rx, FrameSink(tx));
   }
   return 0;
 }

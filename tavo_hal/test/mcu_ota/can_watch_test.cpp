@@ -15,6 +15,7 @@
 #include "candump.h"
 #include "child_process.h"
 #include "counted_frames.h"
+#include "frame_signal.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ class CanWatch : public testing::Test {
     return watch;
   }
 
-  void send(const std::shared_ptr<CAN_frame>& frame) { bus_link_->tx->enqueue(frame); }
+  void send(const std::shared_ptr<CAN_frame>& frame) { FrameSink(bus_link_->tx).push(frame); }
 
   // Waits for `count` echoed frames.
   std::vector<std::shared_ptr<CAN_frame>> echoes(size_t count) {

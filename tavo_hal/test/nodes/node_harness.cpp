@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "candump.h"
+#include "frame_signal.h"
 #include "private_ros.h"
 
 namespace {
@@ -75,7 +76,7 @@ BusPeer::BusPeer() : bus_(std::make_unique<CAN_Interface>("can0")) {
   bus_->connect();
 }
 
-void BusPeer::send(const std::shared_ptr<CAN_frame>& frame) { to_bus_->enqueue(frame); }
+void BusPeer::send(const std::shared_ptr<CAN_frame>& frame) { FrameSink(to_bus_).push(frame); }
 
 void BusPeer::send(const std::string& candump_text) { send(candump(candump_text)); }
 

@@ -4,16 +4,15 @@
 #include <signal.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <thread>
 
 #include "can_interface.h"
 #include "can_stats.h"
 #include "dispatcher.h"
+#include "frame_signal.h"
 
 namespace {
 
@@ -31,11 +30,6 @@ void installStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-// An empty queue is polled again after this pause rather than in a tight
-// loop, so an idle logger does not hold a whole core; queued frames are still
-// taken back to back.
-constexpr std::chrono::microseconds kIdlePause{1000};
-
 }  // namespace
 
 int main() {
@@ -49,21 +43,23 @@ int main() {
   auto control_queue = std::make_shared<FrameQueue>();
   can_interface->setFDCANFeedbackQueue(feedback_queue);
   can_interface->setFDCANControlQueue(control_queue);
+  // The logger sleeps until the bus interface signals a frame; a stop signal
+  // is seen within kUnsignalledFrameDelay. Queued frames are taken back to back.
+  auto wakeup = std::make_shared<Wakeup>();
+  FrameSignal::of(feedback_queue)->listen(wakeup);
+  const FrameSink echo(control_queue);
   can_interface->connect();
 
   std::shared_ptr<CAN_frame> packet;
   while (!g_stop) {
-    if (!feedback_queue->try_dequeue(packet)) {
-      std::this_thread::sleep_for(kIdlePause);
-      continue;
-    }
+    if (!wakeup->wait_for([&] { return feedback_queue->try_dequeue(packet); }, kUnsignalledFrameDelay)) continue;
     logger.processCANFrame(*packet);
     std::printf("packet->can_id = %d, packet->len = %d\n", static_cast<int>(packet->can_id), packet->len);
     std::fflush(stdout);
     // The frame is ours alone once taken from the queue; it leaves with the
     // length and data it came with.
     packet->can_id = can_watch::kEchoCanId;
-    control_queue->enqueue(std::move(packet));
+    echo.push(std::move(packet));
   }
   return 0;
 }
