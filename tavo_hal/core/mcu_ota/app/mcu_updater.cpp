@@ -8,8 +8,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,7 @@
 #include "communication_struct.h"
 #include "dispatcher.h"
 #include "fdcan_carrier.h"
+#include "frame_signal.h"
 #include "ota_state.h"
 #include "protocol_api.h"
 
@@ -54,6 +57,9 @@ std::shared_ptr<CAN_Interface> can_interface_;
 std::shared_ptr<FrameQueue> can_input_queue_;
 std::shared_ptr<FrameQueue> can_control_queue_;
 std::shared_ptr<Dispatcher> dispatcher_;
+// Rung by the bus interface for every received frame; sends ring its writer.
+std::shared_ptr<Wakeup> can_input_wakeup_;
+FrameSink can_control_sink_;
 
 namespace {
 
@@ -80,6 +86,15 @@ void sleep_us(long us) {
 
 void sleep_ms(long ms) { sleep_us(ms * 1000); }
 
+// Sleeps until a received frame waits (signalled by the bus interface) or
+// `ms` pass; a signal is seen within kUnsignalledFrameDelay.
+void wait_for_frame(int64_t ms) {
+  exit_if_signalled();
+  const auto longest = std::chrono::milliseconds(std::clamp<int64_t>(ms, 0, kUnsignalledFrameDelay.count()));
+  can_input_wakeup_->wait_for([] { return can_input_queue_->size_approx() != 0; }, longest);
+  exit_if_signalled();
+}
+
 // Every wait is measured on the monotonic clock: setting the wall clock (as a
 // robot computer does when it first learns the time) neither stretches nor cuts one.
 int64_t now_ms() {
@@ -93,6 +108,7 @@ class Deadline {
  public:
   explicit Deadline(int time_out_ms) : end_(now_ms() + time_out_ms), unlimited_(time_out_ms == 0) {}
   bool passed() const { return !unlimited_ && now_ms() >= end_; }
+  int64_t remaining_ms() const { return unlimited_ ? INT64_MAX : std::max<int64_t>(0, end_ - now_ms()); }
 
  private:
   int64_t end_;
@@ -150,6 +166,9 @@ void fdcan_init() {
   can_input_queue_ = std::make_shared<FrameQueue>();
   dispatcher_ = std::make_shared<Dispatcher>();
   can_control_queue_ = std::make_shared<FrameQueue>();
+  can_input_wakeup_ = std::make_shared<Wakeup>();
+  FrameSignal::of(can_input_queue_)->listen(can_input_wakeup_);
+  can_control_sink_ = FrameSink(can_control_queue_);
   can_interface_->setFDCANFeedbackQueue(can_input_queue_);
   can_interface_->setFDCANControlQueue(can_control_queue_);
   puts("55");
@@ -162,7 +181,7 @@ int16_t fdcan_send(const uint8_t* msg, uint16_t len) {
     fprintf(stderr, "update frame of %u bytes does not fit one CAN-FD frame; not sent\n", len);
     return static_cast<int16_t>(len);
   }
-  can_control_queue_->enqueue(fdcan_frame(static_cast<uint32_t>(g_dest_id), std::move(data)));
+  can_control_sink_.push(fdcan_frame(static_cast<uint32_t>(g_dest_id), std::move(data)));
   return static_cast<int16_t>(len);
 }
 
@@ -180,9 +199,9 @@ int get_one_pack(int time_out_ms) {
     uint8_t rcv_buf[1024] = {};
     const int count = fdcan_recv(rcv_buf, sizeof rcv_buf);
     if (count > 0) api_push_data(rcv_buf, static_cast<uint16_t>(count));
-    sleep_us(1);
     const int type = api_get_main_package();
     if (type > 0) return type;
+    wait_for_frame(deadline.remaining_ms());
   }
   return -1;
 }
