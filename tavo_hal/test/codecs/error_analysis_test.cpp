@@ -133,7 +133,7 @@ TEST(FaultWords, CombineBytesHighFirst) {
 }
 
 TEST(ChassisFaults, ExampleWordAndEveryMotorListed) {
-  const auto report = error_analysis::decode(candump("033#0105.0000.0000.0000.0000.0200"));
+  const auto report = error_analysis::decode(candump("033##10105.0000.0000.0000.0000.0200"));
   EXPECT_EQ(report.name_id, "CHASSIS_ERROR");
   EXPECT_EQ(names_of(report), (Words{"wheel_motor_fl", "wheel_motor_fr", "wheel_motor_r", "steer_motor_fl",
                                      "steer_motor_fr", "steer_motor_r"}));

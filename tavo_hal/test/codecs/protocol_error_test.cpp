@@ -16,7 +16,7 @@ class ProtocolErrorTest : public testing::Test {
 };
 
 TEST_F(ProtocolErrorTest, PublishesOneReportPerFaultFrameOnTheCallersThread) {
-  decoder_.push_data(candump("033#0105.0000.0000.0000.0000.0000"));
+  decoder_.push_data(candump("033##10105.0000.0000.0000.0000.0000"));
   decoder_.push_data(candump("044##1 00000000.00000000.00000000.20000000"));
   decoder_.push_data(candump("054##1 0000.0000.0000.0000.0000.0000.4000"));
   ASSERT_EQ(reports_.size(), 3u);
@@ -39,7 +39,7 @@ TEST_F(ProtocolErrorTest, OtherIdentifierPublishesAnEmptyReport) {
 
 TEST_F(ProtocolErrorTest, ShortFramesDroppedWithOneLine) {
   testing::internal::CaptureStderr();
-  decoder_.push_data(candump("033#0105.0000.0000.0000.0000.00"));       // 11 of 12
+  decoder_.push_data(candump("033##10105.0000.0000.0000.0000.00"));     // 11 of 12
   decoder_.push_data(candump("064##1 0000.0000.0000.0000.0000.0000"));  // 12 of 14
   decoder_.push_data(candump("044#"));
   const std::string err = testing::internal::GetCapturedStderr();
@@ -57,10 +57,10 @@ TEST_F(ProtocolErrorTest, EmptyPointerDoesNothing) {
 
 TEST(ProtocolErrorWithoutCallback, DecodesAndDiscards) {
   ProtocolError decoder;
-  decoder.push_data(candump("033#0105.0000.0000.0000.0000.0000"));
+  decoder.push_data(candump("033##10105.0000.0000.0000.0000.0000"));
   int calls = 0;
   decoder.setRosPublishCallback([&](const serial_feedback_errors&) { ++calls; });
-  decoder.push_data(candump("033#0105.0000.0000.0000.0000.0000"));
+  decoder.push_data(candump("033##10105.0000.0000.0000.0000.0000"));
   EXPECT_EQ(calls, 1);
 }
 

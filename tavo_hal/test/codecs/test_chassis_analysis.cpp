@@ -19,7 +19,7 @@ chassis_control_command zero_command() {
 }
 
 TEST(ChassisFeedbackDecode, GoldenFrame) {
-  const auto frame = candump("030#FF38.7FFF.0000.0001.FFFF.8000.03E8.FC18.7FFF");
+  const auto frame = candump("030##1FF38.7FFF.0000.0001.FFFF.8000.03E8.FC18.7FFF");
   const serial_feedback_chassis fb = chassis_analysis::decode_chassis(frame->data);
   EXPECT_EQ(fb.device_id, 0);
   EXPECT_EQ(fb.timestamp, 0.0);
@@ -43,13 +43,13 @@ TEST(ChassisFeedbackDecode, BytesAfterTheEighteenthAreIgnored) {
 }
 
 TEST(RemoteDecode, RawChannelsAndMode) {
-  const serial_feedback_remote fb = chassis_analysis::decode_remote(candump("032#8000.7FFF.0001.FFFF.03")->data);
+  const serial_feedback_remote fb = chassis_analysis::decode_remote(candump("032##18000.7FFF.0001.FFFF.03")->data);
   EXPECT_EQ(fb.ch_0, -32768);
   EXPECT_EQ(fb.ch_1, 32767);
   EXPECT_EQ(fb.ch_2, 1);
   EXPECT_EQ(fb.ch_3, -1);
   EXPECT_EQ(fb.mode, 3);
-  EXPECT_EQ(chassis_analysis::decode_remote(candump("032#0000.0000.0000.0000.FF")->data).mode, 255);
+  EXPECT_EQ(chassis_analysis::decode_remote(candump("032##10000.0000.0000.0000.FF")->data).mode, 255);
 }
 
 TEST(ChassisCommandEncode, GoldenFrame) {

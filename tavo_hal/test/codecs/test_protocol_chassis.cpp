@@ -147,9 +147,9 @@ TEST(ProtocolChassisFeedback, DecodesEachStreamOnItsOwnThread) {
   Published published;
   ProtocolChassis codec;
   published.attach(codec);
-  codec.push_data(candump("030#FF38.7FFF.0000.0000.0000.0000.0000.0000.03E8"), "MOTOR_STATUS");
+  codec.push_data(candump("030##1FF38.7FFF.0000.0000.0000.0000.0000.0000.03E8"), "MOTOR_STATUS");
   ASSERT_TRUE(published.reach(1));
-  codec.push_data(candump("032#8000.0001.0002.0003.03"), "REMOTE");
+  codec.push_data(candump("032##18000.0001.0002.0003.03"), "REMOTE");
   ASSERT_TRUE(published.reach(2));
 
   std::lock_guard<std::mutex> lock(published.mutex);
@@ -168,13 +168,13 @@ TEST(ProtocolChassisFeedback, ShortFramesAndOtherNamesAreDropped) {
   Published published;
   ProtocolChassis codec;
   published.attach(codec);
-  codec.push_data(candump("030#0001.0000.0000.0000.0000.0000.0000.0000.00"), "MOTOR_STATUS");  // 17 bytes
-  codec.push_data(candump("032#0001.0000.0000.0000"), "REMOTE");                               // 8 bytes
-  codec.push_data(candump("030#0002.0000.0000.0000.0000.0000.0000.0000.0000"), "motor_status");
-  codec.push_data(candump("030#0003.0000.0000.0000.0000.0000.0000.0000.0000"), "IMU");
-  codec.push_data(candump("032#0004.0000.0000.0000.00"), "REMOTE ");
-  codec.push_data(candump("030#0005.0000.0000.0000.0000.0000.0000.0000.0000"), "MOTOR_STATUS");
-  codec.push_data(candump("032#0006.0000.0000.0000.00"), "REMOTE");
+  codec.push_data(candump("030##10001.0000.0000.0000.0000.0000.0000.0000.00"), "MOTOR_STATUS");  // 17 bytes
+  codec.push_data(candump("032#0001.0000.0000.0000"), "REMOTE");                                 // 8 bytes
+  codec.push_data(candump("030##10002.0000.0000.0000.0000.0000.0000.0000.0000"), "motor_status");
+  codec.push_data(candump("030##10003.0000.0000.0000.0000.0000.0000.0000.0000"), "IMU");
+  codec.push_data(candump("032##10004.0000.0000.0000.00"), "REMOTE ");
+  codec.push_data(candump("030##10005.0000.0000.0000.0000.0000.0000.0000.0000"), "MOTOR_STATUS");
+  codec.push_data(candump("032##10006.0000.0000.0000.00"), "REMOTE");
   ASSERT_TRUE(published.reach(2));
   std::this_thread::sleep_for(20ms);
   std::lock_guard<std::mutex> lock(published.mutex);
@@ -189,7 +189,7 @@ TEST(ProtocolChassisLifecycle, DestructionWithQueuedFramesIsPrompt) {
   {
     ProtocolChassis codec;
     for (int i = 0; i < 1000; ++i)
-      codec.push_data(candump("030#0000.0000.0000.0000.0000.0000.0000.0000.0000"), "MOTOR_STATUS");
+      codec.push_data(candump("030##10000.0000.0000.0000.0000.0000.0000.0000.0000"), "MOTOR_STATUS");
   }
   EXPECT_LT(std::chrono::steady_clock::now() - before, 1000ms);
 }

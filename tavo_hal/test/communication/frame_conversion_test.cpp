@@ -62,7 +62,7 @@ TEST(ToKernelFrame, LongPayloadBecomesFdFrameWithBitRateSwitch) {
 
 TEST(ToKernelFrame, IdentifierAbove11BitsIsSentExtended) {
   can_frame raw{};
-  ASSERT_TRUE(to_can_frame(*candump("1ABCDE#01"), raw));
+  ASSERT_TRUE(to_can_frame(*candump("001ABCDE#01"), raw));
   EXPECT_EQ(raw.can_id, 0x1ABCDEu | CAN_EFF_FLAG);
   ASSERT_TRUE(to_can_frame(*candump("7FF#01"), raw));
   EXPECT_EQ(raw.can_id, 0x7FFu);

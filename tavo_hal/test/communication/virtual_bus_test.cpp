@@ -52,6 +52,15 @@ struct Participant {
   }
 };
 
+// A frame no bus can carry (candump has no text for it).
+std::shared_ptr<CAN_frame> frame_of_65_bytes(uint32_t can_id) {
+  auto frame = candump("000##1" + std::string(128, 'A'));
+  frame->can_id = can_id;
+  frame->data.push_back(0xAA);
+  frame->len = 65;
+  return frame;
+}
+
 std::vector<std::string> socket_files(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
@@ -142,7 +151,7 @@ TEST_F(VirtualBus, StatisticsCountWhatMoved) {
   Participant a, b;
   testing::internal::CaptureStderr();
   for (uint32_t i = 0; i < 30; ++i) a.send(counter_frame(0x10, i, 8));
-  a.send(candump("124##1" + std::string(130, 'A')));  // 65 bytes: refused
+  a.send(frame_of_65_bytes(0x124));  // refused
   for (uint32_t i = 0; i < 20; ++i) b.send(counter_frame(0x20, i, 8));
   EXPECT_EQ(b.receive(30).size(), 30u);
   EXPECT_EQ(a.receive(20).size(), 20u);
@@ -188,8 +197,8 @@ TEST_F(VirtualBus, LengthsBetweenCanFdLengthsArePaddedAndImpossibleFramesRefused
   mismatched->len = 8;
   auto arm_command = candump("050##1" + std::string(120, '7'));  // 60 bytes, as a six-joint arm command
   testing::internal::CaptureStderr();
-  a.send(candump("123#010203040506070809"));          // 9 bytes
-  a.send(candump("124##1" + std::string(130, 'A')));  // 65 bytes
+  a.send(candump("123#010203040506070809"));  // 9 bytes
+  a.send(frame_of_65_bytes(0x124));
   a.send(mismatched);
   a.send(arm_command);
   a.send(candump("126#CAFE"));

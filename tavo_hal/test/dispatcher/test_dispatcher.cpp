@@ -34,7 +34,7 @@ using std::chrono::milliseconds;
 // Chassis feedback frame whose vel_fl is raw / 1000; the other fields are zero.
 std::shared_ptr<CAN_frame> motor_status(uint32_t can_id, int16_t raw) {
   char head[16];
-  std::snprintf(head, sizeof head, "%03X#%04X", can_id, static_cast<uint16_t>(raw));
+  std::snprintf(head, sizeof head, "%03X##1%04X", can_id, static_cast<uint16_t>(raw));
   return candump(std::string(head) + ".0000.0000.0000.0000.0000.0000.0000.0000");
 }
 
@@ -152,8 +152,8 @@ TEST(DispatcherLifecycle, ConstructionPrintsOneLineAndAnIdleDispatcherNothingMor
 
 TEST_F(DispatcherTest, RoutesChassisAndRemoteFramesIntoTheCodecs) {
   dispatcher->start();
-  feedback->enqueue(candump("030#FF38.7FFF.0000.0000.0000.0000.0000.0000.0000"));
-  feedback->enqueue(candump("032#8000.0000.0000.0000.03"));
+  feedback->enqueue(candump("030##1FF38.7FFF.0000.0000.0000.0000.0000.0000.0000"));
+  feedback->enqueue(candump("032##18000.0000.0000.0000.03"));
   ASSERT_TRUE(wheels_reach(1));
   ASSERT_TRUE(eventually(
       [&] {

@@ -1,8 +1,9 @@
 #include "candump.h"
 
 #include <cctype>
-#include <cstdio>
 #include <stdexcept>
+
+#include "candump_log.h"
 
 std::vector<uint8_t> hex_bytes(const std::string& hex) {
   std::string digits;
@@ -19,42 +20,22 @@ std::vector<uint8_t> hex_bytes(const std::string& hex) {
 }
 
 std::shared_ptr<CAN_frame> candump(const std::string& text) {
-  const auto hash = text.find('#');
-  if (hash == std::string::npos) throw std::invalid_argument("no '#' in '" + text + "'");
-  auto frame = std::make_shared<CAN_frame>();
-  frame->timestamp = 0.0;
-  frame->can_id = static_cast<uint32_t>(std::stoul(text.substr(0, hash), nullptr, 16));
-  if (hash > 3) frame->can_id |= kCanIdExtended;  // more than three digits: a 29-bit identifier
-  std::string rest = text.substr(hash + 1);
-  if (!rest.empty() && rest[0] == '#') {  // CAN-FD: "#<flags nibble>"
-    if (rest.size() < 2 || !std::isxdigit(static_cast<unsigned char>(rest[1]))) {
-      throw std::invalid_argument("no flags nibble after '##' in '" + text + "'");
-    }
-    frame->flags = static_cast<uint8_t>(kFrameFlagFD | std::stoul(rest.substr(1, 1), nullptr, 16));
-    rest = rest.substr(2);
+  std::string compact;
+  for (char c : text) {
+    if (c != ' ') compact += c;
   }
-  frame->data = hex_bytes(rest);
-  frame->len = static_cast<uint8_t>(frame->data.size());
+  // Test shorthand: one '#' before more than 8 bytes is a frame as a codec
+  // builds it (no flags; it goes as CAN-FD with BRS). Read as CAN-FD, then unflagged.
+  const size_t hash = compact.find('#');
+  const bool built_to_send = hash != std::string::npos && compact.compare(hash, 2, "##") != 0 &&
+                             compact.compare(hash, 2, "#R") != 0 && compact.compare(hash, 2, "#r") != 0 &&
+                             hex_bytes(compact.substr(hash + 1)).size() > 8;
+  if (built_to_send) compact.insert(hash + 1, "#0");
+  auto frame = std::make_shared<CAN_frame>();
+  std::string error;
+  if (!candump_log::parse_frame_text(compact, *frame, error)) throw std::invalid_argument("'" + text + "': " + error);
+  if (built_to_send) frame->flags = 0;
   return frame;
 }
 
-std::string to_candump(const CAN_frame& frame) {
-  char id[16];
-  if (frame.can_id & kCanIdExtended) {
-    std::snprintf(id, sizeof id, "%08X", frame.can_id & kCanIdMask);
-  } else {
-    std::snprintf(id, sizeof id, "%03X", frame.can_id);
-  }
-  std::string out = id;
-  if (frame.flags & kFrameFlagFD) {
-    out += "##" + std::string(1, "0123"[frame.flags & (kFrameFlagBRS | kFrameFlagESI)]);
-  } else {
-    out += frame.data.size() > 8 ? "##1" : "#";  // a long frame built to send goes as CAN-FD with BRS
-  }
-  for (uint8_t b : frame.data) {
-    char h[3];
-    std::snprintf(h, sizeof h, "%02X", b);
-    out += h;
-  }
-  return out;
-}
+std::string to_candump(const CAN_frame& frame) { return candump_log::frame_text(frame); }
