@@ -14,6 +14,7 @@
 #include "codecs.h"
 #include "command_intake.h"
 #include "feedback_publishing.h"
+#include "node_diagnostics.h"
 #include "node_setup.h"
 #include "protocol_arm.h"
 #include "protocol_ccu.h"
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   using node_setup::read_param;
   namespace fp = feedback_publishing;
   namespace ci = command_intake;
+  namespace bh = body_health;
 
   ros::init(argc, argv, "TAVO_node");
   ros::NodeHandle nh("~");
@@ -69,6 +71,9 @@ int main(int argc, char** argv) {
   const std::string product = read_param(nh, "product");
   node_setup::warn_unknown_product("tavo_node", product);
 
+  // Before the codecs: their callbacks count on its streams until the codecs are released.
+  NodeDiagnostics diagnostics(nh, product);
+
   const bool kestrel = product == "kestrel";
   const bool grippers_and_services = kestrel || product == "osprey";
 
@@ -98,25 +103,50 @@ int main(int argc, char** argv) {
   ros::Publisher torso_error_pub = nh.advertise<tavo_msg::feedback_status>(torso_error_topic_name, kQueueSize);
   ros::Publisher chassis_error_pub = nh.advertise<tavo_msg::feedback_status>(chassis_error_topic_name, kQueueSize);
 
-  protocolChassis->setChassisRosPublishCallback(fp::publishing(chassis_feedback_pub, &fp::chassis_state));
-  protocolChassis->setRemoteRosPublishCallback(fp::publishing(controller_pub, &fp::controller_signal));
+  protocolChassis->setChassisRosPublishCallback(
+      counting(diagnostics.stream("chassis feedback", chassis_feedback_pub, bh::kChassisBand),
+               fp::publishing(chassis_feedback_pub, &fp::chassis_state)));
+  protocolChassis->setRemoteRosPublishCallback(
+      counting(diagnostics.stream("remote control", controller_pub, bh::kRemoteBand),
+               fp::publishing(controller_pub, &fp::controller_signal)));
   ros::Subscriber chassis_control_command_sub =
       ci::subscribe_chassis(nh, chassis_control_command_topic_name, protocolChassis);
 
-  protocolTorso->setRosPublishCallback(fp::publishing(torso_feedback_pub, &fp::torso_state));
-  protocolTorso->setImuRosPublishCallback(fp::publishing(torso_imu_feedback_pub, &fp::imu_message));
+  protocolTorso->setRosPublishCallback(
+      counting(diagnostics.stream("torso feedback", torso_feedback_pub, bh::kJointStreamBand),
+               fp::publishing(torso_feedback_pub, &fp::torso_state)));
+  protocolTorso->setImuRosPublishCallback(
+      counting(diagnostics.stream("torso IMU", torso_imu_feedback_pub, bh::kImuBand),
+               fp::publishing(torso_imu_feedback_pub, &fp::imu_message)));
   ros::Subscriber torso_control_command_sub = ci::subscribe_torso(nh, torso_control_command_topic_name, protocolTorso);
 
   // Only the osprey's grippers report through the arm frames.
   const bool arm_gripper_feedback = product == "osprey";
-  protocolArm->setLeftArmRosPublishCallback(fp::arm_publishing(
-      left_arm_feedback_pub, "left_arm", arm_gripper_feedback ? &left_gripper_feedback_pub : nullptr, "left_gripper"));
-  protocolArm->setRightArmRosPublishCallback(
-      fp::arm_publishing(right_arm_feedback_pub, "right_arm",
-                         arm_gripper_feedback ? &right_gripper_feedback_pub : nullptr, "right_gripper"));
+  bh::StreamCounter* left_gripper_stream =
+      arm_gripper_feedback
+          ? diagnostics.stream("left gripper feedback", left_gripper_feedback_pub, bh::kJointStreamBand)
+          : nullptr;
+  bh::StreamCounter* right_gripper_stream =
+      arm_gripper_feedback
+          ? diagnostics.stream("right gripper feedback", right_gripper_feedback_pub, bh::kJointStreamBand)
+          : nullptr;
+  protocolArm->setLeftArmRosPublishCallback(counting(
+      diagnostics.stream("left arm feedback", left_arm_feedback_pub, bh::kJointStreamBand),
+      counting(left_gripper_stream,
+               fp::arm_publishing(left_arm_feedback_pub, "left_arm",
+                                  arm_gripper_feedback ? &left_gripper_feedback_pub : nullptr, "left_gripper"))));
+  protocolArm->setRightArmRosPublishCallback(counting(
+      diagnostics.stream("right arm feedback", right_arm_feedback_pub, bh::kJointStreamBand),
+      counting(right_gripper_stream,
+               fp::arm_publishing(right_arm_feedback_pub, "right_arm",
+                                  arm_gripper_feedback ? &right_gripper_feedback_pub : nullptr, "right_gripper"))));
   if (kestrel) {
-    protocolHand->setLeftHandRosPublishCallback(fp::hand_publishing(left_hand_feedback_pub, "left_hand"));
-    protocolHand->setRightHandRosPublishCallback(fp::hand_publishing(right_hand_feedback_pub, "right_hand"));
+    protocolHand->setLeftHandRosPublishCallback(
+        counting(diagnostics.stream("left hand feedback", left_hand_feedback_pub, bh::kJointStreamBand),
+                 fp::hand_publishing(left_hand_feedback_pub, "left_hand")));
+    protocolHand->setRightHandRosPublishCallback(
+        counting(diagnostics.stream("right hand feedback", right_hand_feedback_pub, bh::kJointStreamBand),
+                 fp::hand_publishing(right_hand_feedback_pub, "right_hand")));
   }
 
   ros::Subscriber left_arm_control_command_sub =
@@ -145,10 +175,14 @@ int main(int argc, char** argv) {
         ci::subscribe_hand(nh, right_hand_joint_control_topic, protocolHand, "RIGHT_HAND");
   }
 
-  protocolCCU->setIMURosPublishCallback(fp::publishing(chassis_imu_feedback_pub, &fp::imu_message));
-  protocolCCU->setBMSRosPublishCallback(fp::publishing(bms_feedback_pub, &fp::bms_message));
-  protocolError->setRosPublishCallback(
-      fp::fault_publishing({left_arm_error_pub, right_arm_error_pub, torso_error_pub, chassis_error_pub}));
+  protocolCCU->setIMURosPublishCallback(
+      counting(diagnostics.stream("chassis IMU", chassis_imu_feedback_pub, bh::kImuBand),
+               fp::publishing(chassis_imu_feedback_pub, &fp::imu_message)));
+  protocolCCU->setBMSRosPublishCallback(counting(diagnostics.stream("battery", bms_feedback_pub, bh::kBatteryBand),
+                                                 fp::publishing(bms_feedback_pub, &fp::bms_message)));
+  const fp::FaultPublishers fault_publishers{left_arm_error_pub, right_arm_error_pub, torso_error_pub,
+                                             chassis_error_pub};
+  protocolError->setRosPublishCallback(diagnostics.faults(fault_publishers, fp::fault_publishing(fault_publishers)));
 
   ros::ServiceServer function_frame_srv_left, function_frame_srv_right, function_frame_srv_torso,
       function_frame_srv_chassis_auto_calibration;
@@ -169,6 +203,7 @@ int main(int argc, char** argv) {
   if (kestrel) codecSet->setHand(protocolHand);
 
   auto bus = std::make_unique<BusLink>(codecSet);
+  diagnostics.watch_bus(*bus);
   node_setup::spin_until_shutdown();
 
   // The global CCU codec goes too: its workers call the publishers of this frame.

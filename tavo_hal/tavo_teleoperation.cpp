@@ -12,6 +12,7 @@
 #include "codecs.h"
 #include "command_intake.h"
 #include "feedback_publishing.h"
+#include "node_diagnostics.h"
 #include "node_setup.h"
 #include "protocol_arm.h"
 #include "protocol_ccu.h"
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   using node_setup::read_param;
   namespace fp = feedback_publishing;
   namespace ci = command_intake;
+  namespace bh = body_health;
 
   ros::init(argc, argv, "TAVO_teleoperation");
   ros::NodeHandle nh("~");
@@ -45,6 +47,9 @@ int main(int argc, char** argv) {
   const std::string product = read_param(nh, "product");
   node_setup::warn_unknown_product("tavo_teleoperation", product);
 
+  // Before the codecs: their callbacks count on its streams until the codecs are released.
+  NodeDiagnostics diagnostics(nh, product);
+
   auto protocolTorso = std::make_shared<ProtocolTorso>(product);
   auto protocolArm = std::make_shared<ProtocolArm>(product);
   auto protocolError = std::make_shared<ProtocolError>();
@@ -57,19 +62,26 @@ int main(int argc, char** argv) {
   ros::Publisher torso_error_pub = nh.advertise<tavo_msg::feedback_status>(torso_error_topic_name, kQueueSize);
   ros::Publisher chassis_error_pub = nh.advertise<tavo_msg::feedback_status>(chassis_error_topic_name, kQueueSize);
 
-  protocolTorso->setRosPublishCallback(fp::publishing(torso_feedback_pub, &fp::torso_state));
+  protocolTorso->setRosPublishCallback(
+      counting(diagnostics.stream("torso feedback", torso_feedback_pub, bh::kJointStreamBand),
+               fp::publishing(torso_feedback_pub, &fp::torso_state)));
   ros::Subscriber torso_control_command_sub = ci::subscribe_torso(nh, torso_control_command_topic_name, protocolTorso);
 
   // Arm messages only: gripper feedback is never published here.
-  protocolArm->setLeftArmRosPublishCallback(fp::arm_publishing(left_arm_feedback_pub, "left_arm", nullptr, ""));
-  protocolArm->setRightArmRosPublishCallback(fp::arm_publishing(right_arm_feedback_pub, "right_arm", nullptr, ""));
+  protocolArm->setLeftArmRosPublishCallback(
+      counting(diagnostics.stream("left arm feedback", left_arm_feedback_pub, bh::kJointStreamBand),
+               fp::arm_publishing(left_arm_feedback_pub, "left_arm", nullptr, "")));
+  protocolArm->setRightArmRosPublishCallback(
+      counting(diagnostics.stream("right arm feedback", right_arm_feedback_pub, bh::kJointStreamBand),
+               fp::arm_publishing(right_arm_feedback_pub, "right_arm", nullptr, "")));
   ros::Subscriber left_arm_control_command_sub =
       ci::subscribe_arm(nh, left_arm_joint_control_topic, protocolArm, "LEFT_ARM");
   ros::Subscriber right_arm_control_command_sub =
       ci::subscribe_arm(nh, right_arm_joint_control_topic, protocolArm, "RIGHT_ARM");
 
-  protocolError->setRosPublishCallback(
-      fp::fault_publishing({left_arm_error_pub, right_arm_error_pub, torso_error_pub, chassis_error_pub}));
+  const fp::FaultPublishers fault_publishers{left_arm_error_pub, right_arm_error_pub, torso_error_pub,
+                                             chassis_error_pub};
+  protocolError->setRosPublishCallback(diagnostics.faults(fault_publishers, fp::fault_publishing(fault_publishers)));
 
   ros::ServiceServer function_frame_srv_left =
       nh.advertiseService(function_frame_service_left_arm_name, functionFrameCallbackLeft);
@@ -85,6 +97,7 @@ int main(int argc, char** argv) {
   codecSet->setCCU(protocolCCU);
 
   auto bus = std::make_unique<BusLink>(codecSet);
+  diagnostics.watch_bus(*bus);
   node_setup::spin_until_shutdown();
 
   release_bus_and_codecs(bus, codecSet, protocolError, protocolArm, protocolTorso, protocolCCU);

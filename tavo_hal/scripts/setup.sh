@@ -10,7 +10,7 @@ set_name=${1:-host}
 demo=(
   build-essential cmake pkg-config
   catkin ros-core-dev ros-message-generation libroscpp-dev libstd-msgs-dev libsensor-msgs-dev
-  python3-rosmaster python3-roslaunch
+  libdiagnostic-msgs-dev libdiagnostic-updater-dev python3-rosmaster python3-roslaunch
   libconcurrentqueue-dev libboost-dev
 )
 case $set_name in

@@ -22,6 +22,10 @@ class BusLink {
   // fault callback no longer runs. The outgoing path stays open.
   void stop_dispatch();
 
+  // For the node's diagnostics; callable from any thread, no lock.
+  CAN_Interface::Statistics statistics() const { return can_interface_->statistics(); }
+  size_t feedback_queue_depth() const { return can_input_queue_->size_approx(); }
+
  private:
   std::shared_ptr<CAN_Interface> can_interface_;
   std::shared_ptr<FrameQueue> can_input_queue_;
