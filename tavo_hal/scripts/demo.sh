@@ -2,6 +2,8 @@
 # The demo: a private ROS master on a free loopback port, body_sim and tavo_node
 # on a private virtual bus, and demo_view showing every feedback topic's rate
 # and a sample once a second. After 3 s the left arm gets a new position.
+# With REPLAY=FILE a bus log (can_record or candump -L) plays in a loop
+# instead of body_sim, and no command is sent.
 # Usage: demo.sh BUILD_DIR [DURATION]   (DURATION 0: until Ctrl+C; PRODUCT=osprey by default)
 # The programs come from BUILD_DIR/devel/lib/tavo_hal, or from TAVO_BIN_DIR when set (a catkin workspace keeps
 # its devel space beside the build folder).
@@ -12,6 +14,7 @@ build=${1:-build}
 [[ $build = /* ]] || build=$root/$build
 duration=${2:-0}
 product=${PRODUCT:-osprey}
+replay=${REPLAY:-}
 bin=${TAVO_BIN_DIR:-$build/devel/lib/tavo_hal}
 config=$root/tavo_hal/config/$product.yaml
 
@@ -20,7 +23,11 @@ if ! [[ $duration =~ ^[0-9]+$ ]]; then
   exit 2
 fi
 [ -f "$config" ] || { echo "demo: no configuration for product '$product' ($config)" >&2; exit 2; }
-for program in body_sim tavo_node demo_view; do
+if [ -n "$replay" ]; then
+  [ -r "$replay" ] || { echo "demo: cannot read the bus log REPLAY=$replay" >&2; exit 2; }
+  replay=$(cd "$(dirname "$replay")" && pwd)/$(basename "$replay")
+fi
+for program in body_sim can_replay tavo_node demo_view; do
   [ -x "$bin/$program" ] || { echo "demo: $bin/$program is missing; run make build first" >&2; exit 2; }
 done
 
@@ -52,10 +59,18 @@ log_started rosmaster
 mapfile -t params < <(node_params "$config")
 start_program "$log" "$log" "$bin/tavo_node" "${params[@]}"
 log_started tavo_node
-start_program "$log" "$log" "$bin/body_sim" --product "$product"
-log_started body_sim
+command_after=3
+if [ -n "$replay" ]; then
+  echo "demo: replaying $replay in a loop instead of body_sim"
+  start_program "$log" "$log" "$bin/can_replay" --loop "$replay"
+  log_started can_replay
+  command_after=0  # the recorded body answers no command
+else
+  start_program "$log" "$log" "$bin/body_sim" --product "$product"
+  log_started body_sim
+fi
 # In the foreground, so that Ctrl+C reaches it; the trap then stops the rest.
 (
   echo "demo: started demo_view pid $BASHPID" >>"$log"
-  exec "$bin/demo_view" --duration "$duration" --command-after 3 2>>"$log"
+  exec "$bin/demo_view" --duration "$duration" --command-after "$command_after" 2>>"$log"
 )
