@@ -9,7 +9,7 @@ DURATION ?= 0
 CMAKE_COMMON := -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCATKIN_ENABLE_TESTING=ON
 CTEST := ctest --output-on-failure --timeout 600
 # What `make demo` runs, and so all it builds.
-DEMO_PROGRAMS := tavo_node body_sim demo_view
+DEMO_PROGRAMS := tavo_node body_sim can_replay demo_view
 
 .PHONY: setup setup-demo setup-arm64 build build-asan build-tsan build-release test test-asan test-tsan test-socketcan bench demo \
         fuzz fuzz-smoke soak build-arm64 clean

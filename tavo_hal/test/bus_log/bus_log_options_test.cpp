@@ -108,14 +108,5 @@ TEST(ReplaySchedule, ATimeStampGoingBackIsDueAtOnceAndCountsOnFromThere) {
   EXPECT_EQ(schedule.due(2100000), milliseconds(600));
 }
 
-TEST(ReplaySchedule, EachPassStartsAtItsFirstFrame) {
-  ReplaySchedule schedule(2);
-  schedule.due(5000000);
-  EXPECT_EQ(schedule.due(6000000), milliseconds(500));
-  schedule.restart();
-  EXPECT_EQ(schedule.due(5000000), nanoseconds(0));
-  EXPECT_EQ(schedule.due(5002000), milliseconds(1));
-}
-
 }  // namespace
 }  // namespace bus_log

@@ -30,9 +30,6 @@ class ReplaySchedule {
     return last_due_;
   }
 
-  // The next frame starts a new pass (--loop).
-  void restart() { started_ = false; }
-
  private:
   double speed_;
   bool started_ = false;
