@@ -60,6 +60,8 @@ std::vector<DumpedFrame> Candump::frames() {
   return result;
 }
 
+std::string Candump::log() { return candump_->out(); }
+
 std::vector<DumpedFrame> Candump::frames_of(uint32_t can_id, bool extended) {
   std::vector<DumpedFrame> result;
   for (const DumpedFrame& f : frames()) {

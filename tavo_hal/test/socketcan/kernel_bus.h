@@ -35,6 +35,8 @@ class Candump {
   explicit Candump(const std::string& device = "can0");
   bool ready(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   std::vector<DumpedFrame> frames();
+  // Everything candump has printed so far, probes included: a log as `candump -L` writes it.
+  std::string log();
   // Frames with one identifier (standard or extended as given).
   std::vector<DumpedFrame> frames_of(uint32_t can_id, bool extended = false);
 

@@ -56,6 +56,7 @@ scenario socketcan_backend 120 "$checks/communication_socketcan_test"
 scenario can_utils 300 "$checks/vm_can_utils_test"
 scenario can_watch 180 "$checks/vm_can_watch_test"
 scenario body_node 300 "$checks/vm_body_node_test"
+scenario bus_log 180 "$checks/vm_bus_log_test"
 scenario mcu_updater 700 "$checks/vm_mcu_updater_test"
 # Clock-source changes explain jumps of the guest's clocks, should a wait misbehave.
 dmesg | grep -iE 'clocksource|tsc:' | tail -4
