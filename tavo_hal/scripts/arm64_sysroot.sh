@@ -11,8 +11,8 @@ export PATH=/usr/bin:/bin:/usr/sbin:/sbin:$PATH
 sysroot=${1:?usage: arm64_sysroot.sh SYSROOT}
 debs=$sysroot.debs
 # ros-std-msgs: the message definitions tavo_msg is generated from.
-wanted=(libroscpp-dev libstd-msgs-dev ros-std-msgs libsensor-msgs-dev libboost-dev libconcurrentqueue-dev libgtest-dev
-  libgmock-dev)
+wanted=(libroscpp-dev libstd-msgs-dev ros-std-msgs libsensor-msgs-dev libdiagnostic-msgs-dev libdiagnostic-updater-dev
+  libboost-dev libconcurrentqueue-dev libgtest-dev libgmock-dev)
 # What the cross toolchain already has, and programs no build links against.
 not_unpacked='^(libc6|libc6-dev|libc-dev-bin|linux-libc-dev|libcrypt-dev|libgcc-s1|libgcc-12-dev|libstdc\+\+6|libstdc\+\+-12-dev|gcc-12-base|libasan8|libatomic1|libgomp1|libitm1|liblsan0|libtsan2|libubsan1|libhwasan0|libnsl-dev|libtirpc-dev|rpcsvc-proto|libpython3.*|python3.*|dpkg|tar|media-types|readline-common|icu-devtools|libtirpc-common)$'
 

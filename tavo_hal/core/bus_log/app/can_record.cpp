@@ -12,13 +12,13 @@
 #include "bus_log_options.h"
 #include "can_interface.h"
 #include "candump_log.h"
+#include "frame_signal.h"
 #include "stop_signals.h"
 
 namespace {
 
 // Frames written between two flushes at most, so a busy bus still reaches the file every few milliseconds.
 constexpr size_t kFlushBatch = 256;
-constexpr std::chrono::milliseconds kIdlePause{1};
 
 }  // namespace
 
@@ -46,6 +46,10 @@ int main(int argc, char** argv) {
   auto bus = std::make_shared<CAN_Interface>(options.device);
   bus->setFDCANFeedbackQueue(from_bus);
   bus->setFDCANControlQueue(to_bus);
+  // An idle recorder sleeps until the bus interface signals a frame, and looks
+  // for a stop signal at least every kUnsignalledFrameDelay.
+  auto wakeup = std::make_shared<Wakeup>();
+  FrameSignal::of(from_bus)->listen(wakeup);
   bus->connect();
   std::cerr << "can_record: recording " << options.device << " into " << options.file << std::endl;
 
@@ -73,8 +77,11 @@ int main(int argc, char** argv) {
     const size_t batch = write_queued(kFlushBatch);
     const auto now = Clock::now();
     if (now >= end) break;
-    const Clock::duration pause = batch > 0 ? Clock::duration(0) : std::min<Clock::duration>(kIdlePause, end - now);
-    if (stop.wait(pause)) break;
+    if (batch == 0) {
+      wakeup->wait_for([&] { return from_bus->size_approx() > 0; },
+                       std::min<Clock::duration>(kUnsignalledFrameDelay, end - now));
+    }
+    if (stop.wait(Clock::duration(0))) break;
   }
   bus.reset();  // nothing arrives any more; what did arrive is written
   while (!write_failed && write_queued(kFlushBatch) > 0) {

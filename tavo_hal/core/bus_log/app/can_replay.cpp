@@ -12,6 +12,7 @@
 #include "bus_log_options.h"
 #include "can_interface.h"
 #include "candump_log.h"
+#include "frame_signal.h"
 #include "replay_schedule.h"
 #include "stop_signals.h"
 
@@ -55,7 +56,7 @@ class Replay {
       }
       if (!wait_until(start + schedule.due(entry.microseconds))) return false;
       entry.frame.timestamp = 0;  // a frame to send
-      to_bus_->enqueue(std::make_shared<CAN_frame>(std::move(entry.frame)));
+      to_bus_sink_.push(std::make_shared<CAN_frame>(std::move(entry.frame)));
       ++sent_;
     }
     return true;
@@ -89,6 +90,7 @@ class Replay {
   bus_log::StopSignals stop_;  // before the bus interface: its threads inherit the blocked signals
   std::shared_ptr<FrameQueue> from_bus_ = std::make_shared<FrameQueue>();
   std::shared_ptr<FrameQueue> to_bus_ = std::make_shared<FrameQueue>();
+  const FrameSink to_bus_sink_{to_bus_};  // rings the bus writer: a frame leaves when it is due
   std::shared_ptr<CAN_Interface> bus_;
   uint64_t sent_ = 0;
   uint64_t refused_ = 0;
