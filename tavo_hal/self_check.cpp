@@ -5,7 +5,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
+
+#include "number_text.h"
 
 namespace self_check {
 namespace {
@@ -20,10 +23,9 @@ std::vector<float> repeated(float value, size_t n) { return std::vector<float>(n
 std::string coloured(const char* colour, const std::string& text) { return colour + text + kReset; }
 
 bool parseNumber(const std::string& text, double& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && errno == 0;
+  const std::optional<double> parsed = number_text::parse_finite(text);
+  if (parsed) value = *parsed;
+  return parsed.has_value();
 }
 
 bool parseInteger(const std::string& text, int& value) {

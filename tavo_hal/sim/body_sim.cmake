@@ -5,3 +5,4 @@ target_compile_options(body_sim_core PRIVATE ${TAVO_WARNINGS})
 
 tavo_add_program(body_sim SOURCES body_sim.cpp LIBS body_sim_core communication Threads::Threads)
 tavo_add_program(demo_view ROS SOURCES topic_view.cpp)
+target_include_directories(demo_view PRIVATE ${TAVO_CORE_INCLUDES})

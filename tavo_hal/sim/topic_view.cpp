@@ -17,8 +17,11 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
+
+#include "number_text.h"
 
 namespace {
 
@@ -127,9 +130,10 @@ tavo_msg::motor_control left_arm_move() {
 }
 
 bool parse_seconds(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && value >= 0;
+  const std::optional<double> parsed = number_text::parse_finite(text);
+  if (!parsed || *parsed < 0) return false;
+  value = *parsed;
+  return true;
 }
 
 }  // namespace

@@ -1,30 +1,13 @@
 #include "body_sim_options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <optional>
+
+#include "number_text.h"
 
 namespace body_sim {
 namespace {
 
-std::optional<double> parse_number(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(value)) return std::nullopt;
-  return value;
-}
-
-std::optional<uint64_t> parse_unsigned(const std::string& text) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text.c_str(), &end, 0);  // decimal or 0x hex
-  if (errno != 0 || *end != '\0') return std::nullopt;
-  return value;
-}
+using number_text::parse_unsigned;
 
 struct FaultTarget {
   const char* name;
@@ -101,14 +84,14 @@ bool parse_options(const std::vector<std::string>& args, Options& options, std::
       }
       options.device = value;
     } else if (opt == "--rate-scale") {
-      const auto scale = parse_number(value);
+      const auto scale = number_text::parse_finite(value);
       if (!scale || *scale <= 0 || *scale > 100) {
         error = "--rate-scale '" + value + "': expected a number above 0 and at most 100";
         return false;
       }
       options.rate_scale = *scale;
     } else if (opt == "--duration") {
-      const auto duration = parse_number(value);
+      const auto duration = number_text::parse_finite(value);
       if (!duration || *duration < 0) {
         error = "--duration '" + value + "': expected seconds, 0 or more";
         return false;

@@ -1,20 +1,16 @@
 #include "bus_log_options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <optional>
+
+#include "number_text.h"
 
 namespace bus_log {
 
 namespace {
 
 std::optional<double> positive_number(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0) return std::nullopt;
+  const std::optional<double> value = number_text::parse_finite(text);
+  if (value && *value <= 0) return std::nullopt;
   return value;
 }
 
