@@ -84,7 +84,10 @@ mount -t proc proc $r/proc
 mount -t sysfs sys $r/sys
 mount -t devtmpfs dev $r/dev
 mkdir -p $r/dev/shm 2>/dev/null; mount -t tmpfs shm $r/dev/shm
+# The guest gets a /tmp of its own; a checkout or build under the host's /tmp stays visible through it.
+n=0; for d in $TAVO_KEEP; do case $d in /tmp/*) n=$((n+1)); mkdir -p /keep/$n; mount --bind $r$d /keep/$n ;; esac; done
 mount -t tmpfs tmp $r/tmp
+n=0; for d in $TAVO_KEEP; do case $d in /tmp/*) n=$((n+1)); mkdir -p $r$d; mount --bind /keep/$n $r$d ;; esac; done
 mount -t tmpfs run $r/run
 mount --bind /results $r$TAVO_RESULTS
 chroot $r /bin/bash "$TAVO_SCENARIOS_SCRIPT" "$TAVO_BUILD" "$TAVO_RESULTS"
@@ -100,6 +103,7 @@ mkdir -p "$results"
   echo "TAVO_RESULTS=$results"
   echo "TAVO_BUILD=$build"
   echo "TAVO_SCENARIOS_SCRIPT=$here/scenarios.sh"
+  echo "TAVO_KEEP='$(cd "$here/../../.." && pwd) $build'"
   printf 'export SCENARIOS=%q STRESS_TRANSFERS=%q GTEST_FILTER=%q GTEST_REPEAT=%q\n' "${SCENARIOS:-}" \
     "${STRESS_TRANSFERS:-}" "${GTEST_FILTER:-*}" "${GTEST_REPEAT:-1}"
 } >"$results/vm.env"
