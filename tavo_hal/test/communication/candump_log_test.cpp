@@ -102,6 +102,33 @@ TEST(CandumpFrameText, ReadsWhatCandumpWritesWithTheReceivingFlags) {
   EXPECT_EQ(parsed("123#de.ad.BE.ef").data, (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
 }
 
+TEST(CandumpFrameText, ReadsRemoteLengthsAndRawDlcsOtherWritersUse) {
+  for (int len = 0; len <= 8; ++len) {
+    const CAN_frame standard = parsed("123#R" + std::to_string(len));
+    EXPECT_EQ(standard.can_id, 0x123u | kCanIdRemote);
+    EXPECT_EQ(standard.len, len);
+    EXPECT_TRUE(standard.data.empty());
+    const CAN_frame extended = parsed("1F334456#R" + std::to_string(len));
+    EXPECT_EQ(extended.can_id, 0x1F334456u | kCanIdExtended | kCanIdRemote);
+    EXPECT_EQ(extended.len, len);
+  }
+  // The raw DLC of an 8-byte classic frame: read, and the frame keeps its 8 bytes.
+  const CAN_frame raw = parsed("123#1122334455667788_E");
+  EXPECT_EQ(raw.len, 8);
+  EXPECT_EQ(raw.data, (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
+  EXPECT_EQ(raw.flags, 0);
+  EXPECT_EQ(parsed("12345678#11.22.33.44.55.66.77.88_9").len, 8);
+  const CAN_frame raw_remote = parsed("123#R8_F");
+  EXPECT_EQ(raw_remote.can_id, 0x123u | kCanIdRemote);
+  EXPECT_EQ(raw_remote.len, 8);
+
+  EXPECT_NE(refusal("123#11223344556677_E").find("8 data bytes only"), std::string::npos);
+  EXPECT_NE(refusal("123#R4_E").find("length of 8 only"), std::string::npos);
+  EXPECT_NE(refusal("123#1122334455667788_8").find("_9 to _F"), std::string::npos);
+  EXPECT_NE(refusal("123#1122334455667788_EE").find("_9 to _F"), std::string::npos);
+  EXPECT_NE(refusal("123##1" + std::string(16, '0') + "_E").find("not hexadecimal"), std::string::npos);
+}
+
 TEST(CandumpFrameText, RefusesTextCandumpWouldNotWriteOrNoBusCanCarry) {
   EXPECT_NE(refusal("123DEADBEEF").find("no '#'"), std::string::npos);
   EXPECT_NE(refusal("1234#00").find("neither 3 nor 8"), std::string::npos);
@@ -181,6 +208,21 @@ TEST(CandumpLogLine, ReadsCandumpLinesExactly) {
   EXPECT_EQ(entry.frame.flags, frame.flags);
 }
 
+TEST(CandumpLogLine, ReadsTheDirectionNewerWritersAdd) {
+  candump_log::LogEntry entry;
+  std::string error;
+  // As python-can's log writer and `candump -L -x` end their lines.
+  ASSERT_TRUE(candump_log::parse_log_line("(1700000000.123456) vcan0 00000123#R T", entry, error)) << error;
+  EXPECT_EQ(entry.frame.can_id, 0x123u | kCanIdExtended | kCanIdRemote);
+  EXPECT_EQ(entry.interface, "vcan0");
+  ASSERT_TRUE(candump_log::parse_log_line("(0.000000) can0 052##1AABB R\r", entry, error)) << error;
+  EXPECT_EQ(entry.microseconds, 0);
+  EXPECT_EQ(entry.frame.flags, kFrameFlagFD | kFrameFlagBRS);
+  EXPECT_EQ(entry.frame.data, (std::vector<uint8_t>{0xAA, 0xBB}));
+  ASSERT_TRUE(candump_log::parse_log_line("(1.000000) can0 123#R4 r", entry, error)) << error;
+  EXPECT_EQ(entry.frame.len, 4);
+}
+
 TEST(CandumpLogLine, RefusesMalformedLinesWithAReason) {
   EXPECT_NE(line_refusal("").find("time stamp"), std::string::npos);
   EXPECT_NE(line_refusal("can0 123#00").find("time stamp"), std::string::npos);
@@ -191,7 +233,10 @@ TEST(CandumpLogLine, RefusesMalformedLinesWithAReason) {
   EXPECT_NE(line_refusal("(-1.000000) can0 123#00").find("seconds.microseconds"), std::string::npos);
   EXPECT_NE(line_refusal("(1436509052.249713)").find("no interface"), std::string::npos);
   EXPECT_NE(line_refusal("(1436509052.249713) can0").find("no interface"), std::string::npos);
-  EXPECT_NE(line_refusal("(1436509052.249713) can0 123#00 T").find("more than"), std::string::npos);
+  EXPECT_NE(line_refusal("(1436509052.249713) can0 123#00 X").find("no direction"), std::string::npos);
+  EXPECT_NE(line_refusal("(1436509052.249713) can0 123#00 RT").find("no direction"), std::string::npos);
+  EXPECT_NE(line_refusal("(1436509052.249713) can0 123#00 T T").find("more than"), std::string::npos);
+  EXPECT_NE(line_refusal("(1436509052.249713) can0 R").find("no '#'"), std::string::npos);
   EXPECT_NE(line_refusal("(1436509052.249713) can0 123#0").find("odd number"), std::string::npos);
 }
 

@@ -8,9 +8,12 @@
 //   123##1DEADBEEF...       CAN-FD frame; the hex digit after ## holds the
 //                           BRS (1) and ESI (2) bits
 //   20000080#0000...        error frame (8 digits, error flag included)
-// Data bytes may be separated by dots when read ("123#DE.AD.BE.EF").
+// Data bytes may be separated by dots when read ("123#DE.AD.BE.EF"); a
+// classic frame of 8 bytes may end in its raw DLC ("_9" to "_F"), which is
+// read and dropped.
 // Log line: "(1436509052.249713) can0 123#DEADBEEF": seconds since the
-// epoch with six decimals, the interface, the frame text.
+// epoch with six decimals, the interface, the frame text, and when read, an
+// optional direction ("R" or "T", as newer candump and python-can write it).
 #pragma once
 
 #include <cstdint>
@@ -43,8 +46,9 @@ struct LogEntry {
   CAN_frame frame{};  // its timestamp is `microseconds` in seconds
 };
 
-// Reads one log line (a trailing carriage return or blanks are ignored).
-// False, with a short reason in `error`, for anything else.
+// Reads one log line (a trailing carriage return or blanks are ignored; the
+// direction field is accepted and ignored). False, with a short reason in
+// `error`, for anything else.
 bool parse_log_line(const std::string& line, LogEntry& entry, std::string& error);
 
 }  // namespace candump_log

@@ -69,6 +69,18 @@ bool parse_data(const std::string& text, size_t pos, size_t max_bytes, std::vect
   return true;
 }
 
+// A classic frame with 8 data bytes may carry its raw DLC after them
+// ("123#1122334455667788_E", "123#R8_E"). Our frames hold the length only, so
+// the suffix is checked and dropped; `text` keeps the part before it.
+bool strip_raw_dlc(std::string& text, std::string& error) {
+  const size_t underscore = text.rfind('_');
+  if (underscore == std::string::npos) return true;
+  const int dlc = underscore + 2 == text.size() ? hex_value(text[underscore + 1]) : -1;
+  if (dlc < 9) return fail(error, "raw DLC '" + text.substr(underscore) + "' is not _9 to _F");
+  text.erase(underscore);
+  return true;
+}
+
 }  // namespace
 
 std::string frame_text(const CAN_frame& frame) {
@@ -105,12 +117,16 @@ std::string log_line(const CAN_frame& frame, const std::string& interface) {
   return time_text + interface + " " + frame_text(frame);
 }
 
-bool parse_frame_text(const std::string& text, CAN_frame& frame, std::string& error) {
-  const size_t hash = text.find('#');
-  if (hash == std::string::npos) return fail(error, "no '#' in '" + text + "'");
+bool parse_frame_text(const std::string& input, CAN_frame& frame, std::string& error) {
+  const size_t hash = input.find('#');
+  if (hash == std::string::npos) return fail(error, "no '#' in '" + input + "'");
   CAN_frame parsed{};
-  if (!parse_identifier(text.substr(0, hash), parsed.can_id, error)) return false;
+  if (!parse_identifier(input.substr(0, hash), parsed.can_id, error)) return false;
+  std::string text = input;
   size_t pos = hash + 1;
+  const bool fd = pos < text.size() && text[pos] == '#';
+  const bool raw_dlc = !fd && text.find('_', pos) != std::string::npos;
+  if (raw_dlc && !strip_raw_dlc(text, error)) return false;
   if (pos < text.size() && (text[pos] == 'R' || text[pos] == 'r')) {
     if (parsed.can_id & kCanIdError) return fail(error, "an error frame cannot be a remote request");
     parsed.can_id |= kCanIdRemote;
@@ -118,11 +134,12 @@ bool parse_frame_text(const std::string& text, CAN_frame& frame, std::string& er
     if (dlc.size() > 1 || (dlc.size() == 1 && (hex_value(dlc[0]) < 0 || hex_value(dlc[0]) > 8)))
       return fail(error, "remote request length '" + dlc + "' is not 0 to 8");
     parsed.len = dlc.empty() ? 0 : static_cast<uint8_t>(hex_value(dlc[0]));
+    if (raw_dlc && parsed.len != kClassicMaxData) return fail(error, "a raw DLC follows a length of 8 only");
     frame = parsed;
     return true;
   }
   size_t max_bytes = kClassicMaxData;
-  if (pos < text.size() && text[pos] == '#') {
+  if (fd) {
     if (pos + 1 >= text.size() || hex_value(text[pos + 1]) < 0)
       return fail(error, "CAN-FD frame without its flags digit after '##'");
     if (parsed.can_id & kCanIdError) return fail(error, "an error frame cannot be a CAN-FD frame");
@@ -131,6 +148,7 @@ bool parse_frame_text(const std::string& text, CAN_frame& frame, std::string& er
     pos += 2;
   }
   if (!parse_data(text, pos, max_bytes, parsed.data, error)) return false;
+  if (raw_dlc && parsed.data.size() != kClassicMaxData) return fail(error, "a raw DLC follows 8 data bytes only");
   parsed.len = static_cast<uint8_t>(parsed.data.size());
   frame = std::move(parsed);
   return true;
@@ -150,8 +168,9 @@ bool parse_log_line(const std::string& line, LogEntry& entry, std::string& error
   if (seconds.empty() || seconds.size() > 12 || !all_digits(seconds) || micros.size() != 6 || !all_digits(micros))
     return fail(error, "time stamp '" + text.substr(0, close + 1) + "' is not (seconds.microseconds)");
 
-  // Then blanks, the interface, blanks and the frame text: exactly two more fields.
-  std::string fields[2];
+  // Then blanks, the interface, blanks and the frame text, and optionally the
+  // direction (R received, T sent) that newer candump and python-can add.
+  std::string fields[3];
   size_t pos = close + 1, count = 0;
   while (pos < text.size()) {
     if (text[pos] == ' ' || text[pos] == '\t') {
@@ -159,11 +178,13 @@ bool parse_log_line(const std::string& line, LogEntry& entry, std::string& error
       continue;
     }
     const size_t stop = text.find_first_of(" \t", pos);
-    if (count == 2) return fail(error, "more than an interface and a frame after the time stamp");
+    if (count == 3) return fail(error, "more than an interface, a frame and a direction after the time stamp");
     fields[count++] = text.substr(pos, stop == std::string::npos ? std::string::npos : stop - pos);
     pos = stop == std::string::npos ? text.size() : stop;
   }
   if (count < 2) return fail(error, "no interface and frame after the time stamp");
+  if (count == 3 && fields[2] != "R" && fields[2] != "T" && fields[2] != "r" && fields[2] != "t")
+    return fail(error, "'" + fields[2] + "' after the frame is no direction (R or T)");
 
   LogEntry parsed;
   if (!parse_frame_text(fields[1], parsed.frame, error)) return false;
