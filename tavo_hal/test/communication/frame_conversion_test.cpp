@@ -121,7 +121,7 @@ TEST(FromKernelFrame, RemoteRequestCarriesNoData) {
   auto back = from_can_frame(raw, 0.0);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->can_id, 0x321u | kCanIdRemote);
-  EXPECT_EQ(back->len, 0);
+  EXPECT_EQ(back->len, 4);  // the length it asks for
   EXPECT_TRUE(back->data.empty());
 }
 
@@ -217,6 +217,13 @@ TEST(ToKernelFrame, ErrorFramesAndFdRemoteRequestsAreNotSent) {
   remote->can_id |= kCanIdRemote;
   ASSERT_TRUE(to_can_frame(*remote, classic));
   EXPECT_EQ(classic.can_id, 0x123u | CAN_RTR_FLAG);
+  ASSERT_TRUE(to_can_frame(*candump("1F334456#R8"), classic));
+  EXPECT_EQ(classic.can_id, 0x1F334456u | CAN_EFF_FLAG | CAN_RTR_FLAG);
+  EXPECT_EQ(classic.can_dlc, 8);
+  auto remote_with_data = candump("123#R2");
+  remote_with_data->data = {1, 2};
+  err = stderr_of([&] { EXPECT_FALSE(to_can_frame(*remote_with_data, classic)); });
+  EXPECT_EQ(lines_in(err), 1u) << err;
 }
 
 TEST(FromKernelFrame, ImpossibleLengthsAreRefused) {

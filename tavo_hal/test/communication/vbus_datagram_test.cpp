@@ -18,6 +18,8 @@ TEST(VbusDatagram, GoldenBytes) {
   const auto datagram = encode({candump("12345678#AABB"), candump("052#")});
   // A four-digit identifier is a 29-bit one: it travels with its extended flag.
   EXPECT_EQ(datagram, hex_bytes("5642 02  92345678 00 02 AABB  00000052 00 00"));
+  // A remote request: its length, no data bytes.
+  EXPECT_EQ(encode({candump("123#R4"), candump("124#01")}), hex_bytes("5642 02  40000123 00 04  00000124 00 01 01"));
   const auto fd = encode({candump("052##0" + std::string(8, 'C')), candump("053#" + std::string(24, 'D'))});
   EXPECT_EQ(fd, hex_bytes("5642 02  00000052 04 04 CCCCCCCC  00000053 05 0C" + std::string(24, 'D')))
       << "FD without BRS as asked; a long frame asking nothing goes as FD with BRS";
@@ -29,7 +31,11 @@ TEST(VbusDatagram, FramesRoundTripExactly) {
                                                   candump("1FFFFFFF##1" + std::string(128, 'E')),
                                                   candump("123##1" + std::string(24, '5')),
                                                   candump("124##0AA"),
-                                                  candump("125##3" + std::string(16, '6'))};
+                                                  candump("125##3" + std::string(16, '6')),
+                                                  candump("126#R4"),
+                                                  candump("1F334456#R8"),
+                                                  candump("127#R"),
+                                                  candump("128#11")};
   const auto datagram = encode(sent);
   std::vector<std::shared_ptr<CAN_frame>> received;
   ASSERT_TRUE(vbus_datagram::decode(datagram, datagram.size(), 12.5, received));

@@ -1,6 +1,8 @@
 // can_record: writes every frame of the bus to a file in candump's log format
 // ("candump -L"), one line per frame, flushed as it goes. Runs until
 // --duration has passed, SIGINT or SIGTERM (status 0).
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +22,16 @@ namespace {
 // Frames written between two flushes at most, so a busy bus still reaches the file every few milliseconds.
 constexpr size_t kFlushBatch = 256;
 
+// Standard output carries the log alone: the log keeps the original
+// descriptor, and whatever else writes to standard output (the bus interface's
+// own lines) goes to standard error instead.
+FILE* log_on_stdout_only() {
+  std::fflush(stdout);
+  const int log_fd = dup(STDOUT_FILENO);
+  if (log_fd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return nullptr;
+  return fdopen(log_fd, "w");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,7 +46,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   const bool to_stdout = options.file == "-";
-  FILE* out = to_stdout ? stdout : std::fopen(options.file.c_str(), "w");
+  FILE* out = to_stdout ? log_on_stdout_only() : std::fopen(options.file.c_str(), "w");
   if (!out) {
     std::cerr << "can_record: cannot write " << options.file << ": " << std::strerror(errno) << std::endl;
     return 1;
@@ -90,7 +102,7 @@ int main(int argc, char** argv) {
     std::cerr << "can_record: writing " << options.file << " failed: " << std::strerror(errno) << std::endl;
     return 1;
   }
-  if (!to_stdout) std::fclose(out);
+  std::fclose(out);
   std::cerr << "can_record: " << written << " frames written to " << options.file << std::endl;
   return 0;
 }

@@ -16,8 +16,8 @@ namespace frame_conversion {
 bool is_fd_length(size_t len);
 
 // True when the frame can go onto a bus: its len is a CAN-FD length, data holds
-// exactly len bytes, can_id is no error frame and a CAN-FD frame no remote
-// request. Otherwise one line on standard
+// exactly len bytes (none for a remote request, whose len is the length it
+// asks for), can_id is no error frame and a CAN-FD frame no remote request. Otherwise one line on standard
 // error, starting with `where`, says why the frame is not sent.
 bool sendable(const CAN_frame& frame, const char* where);
 
@@ -45,7 +45,7 @@ bool to_canfd_frame(const CAN_frame& frame, struct canfd_frame& out);
 
 // Received frames, stamped with `timestamp` (seconds). The identifier keeps the
 // extended, remote and error flags (kCanId*); flags tell a CAN-FD frame and its
-// BRS/ESI bits; a remote request carries no data. A length the frame
+// BRS/ESI bits; a remote request carries no data, and its len is the length it asks for. A length the frame
 // type cannot carry gives nullptr and one line on standard error.
 std::shared_ptr<CAN_frame> from_can_frame(const struct can_frame& in, double timestamp);
 std::shared_ptr<CAN_frame> from_canfd_frame(const struct canfd_frame& in, double timestamp);

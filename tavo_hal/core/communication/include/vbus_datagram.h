@@ -1,7 +1,8 @@
 // Datagrams of the virtual bus: a three-byte header ("VB", version 2) and
 // then one record per frame: can_id as on the bus (4 bytes, big-endian, with
 // its kCanId* flags), flags as on the bus (1 byte), len (1 byte), len data
-// bytes. A datagram holds at most kMaxDatagram bytes.
+// bytes (none for a remote request, whose len is the length it asks for). A
+// datagram holds at most kMaxDatagram bytes.
 #pragma once
 
 #include <cstddef>

@@ -33,7 +33,9 @@ bool sendable(const CAN_frame& frame, const char* where) {
     refuse(where, frame.can_id, "CAN-FD cannot carry a payload of length", frame.len);
     return false;
   }
-  if (frame.data.size() != frame.len) {
+  // A remote request asks for `len` bytes and carries none.
+  const size_t data_bytes = (frame.can_id & kCanIdRemote) ? 0 : frame.len;
+  if (frame.data.size() != data_bytes) {
     refuse(where, frame.can_id, "len does not match the number of data bytes,", frame.data.size());
     return false;
   }
@@ -99,9 +101,8 @@ std::shared_ptr<CAN_frame> received(canid_t raw, const uint8_t* data, size_t len
   frame->timestamp = timestamp;
   const canid_t flag_bits = raw & (CAN_EFF_FLAG | CAN_RTR_FLAG | CAN_ERR_FLAG);
   frame->can_id = flag_bits | (raw & ((raw & CAN_EFF_FLAG) ? CAN_EFF_MASK : CAN_SFF_MASK));
-  if (raw & CAN_RTR_FLAG) len = 0;
-  frame->len = static_cast<uint8_t>(len);
-  frame->data.assign(data, data + len);
+  frame->len = static_cast<uint8_t>(len);  // a remote request's length, with no data
+  if (!(raw & CAN_RTR_FLAG)) frame->data.assign(data, data + len);
   frame->flags = flags;
   return frame;
 }

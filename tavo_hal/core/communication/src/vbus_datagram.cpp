@@ -42,16 +42,18 @@ bool decode(const std::vector<uint8_t>& datagram, size_t size, double timestamp,
     if (size - at < kRecordHead) return false;
     const uint8_t flags = datagram[at + kFlagsAt];
     const uint8_t len = datagram[at + kLenAt];
-    if (!frame_conversion::is_fd_length(len) || size - at - kRecordHead < len) return false;
+    const uint32_t can_id = bytes::get_u32(datagram, at);
+    const size_t data_bytes = (can_id & kCanIdRemote) ? 0 : len;  // a remote request carries none
+    if (!frame_conversion::is_fd_length(len) || size - at - kRecordHead < data_bytes) return false;
     if ((flags & ~kKnownFlags) || (len > 8 && !(flags & kFrameFlagFD))) return false;
     auto frame = std::make_shared<CAN_frame>();
     frame->timestamp = timestamp;
-    frame->can_id = bytes::get_u32(datagram, at);
+    frame->can_id = can_id;
     frame->len = len;
     frame->flags = flags;
-    frame->data.assign(datagram.begin() + at + kRecordHead, datagram.begin() + at + kRecordHead + len);
+    frame->data.assign(datagram.begin() + at + kRecordHead, datagram.begin() + at + kRecordHead + data_bytes);
     decoded.push_back(std::move(frame));
-    at += kRecordHead + len;
+    at += kRecordHead + data_bytes;
   }
   frames.insert(frames.end(), decoded.begin(), decoded.end());
   return true;

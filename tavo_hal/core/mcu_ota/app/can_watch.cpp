@@ -57,8 +57,8 @@ int main() {
     std::printf("packet->can_id = %d, packet->len = %d\n", static_cast<int>(packet->can_id), packet->len);
     std::fflush(stdout);
     // The frame is ours alone once taken from the queue; it leaves with the
-    // length and data it came with.
-    packet->can_id = can_watch::kEchoCanId;
+    // length and data it came with (a remote request stays one: it has no data).
+    packet->can_id = can_watch::kEchoCanId | (packet->can_id & kCanIdRemote);
     echo.push(std::move(packet));
   }
   return 0;
