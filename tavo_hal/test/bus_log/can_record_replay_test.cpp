@@ -195,6 +195,23 @@ TEST(CanReplay, RefusesMalformedLinesByNumberAndPlaysTheRest) {
   EXPECT_NE(replay.out().find("3 frames sent from " + log + ", 3 malformed lines skipped"), std::string::npos);
 }
 
+TEST(CanReplay, PlaysWhatOtherWritersOfTheFormatAdd) {
+  TempDir dir;
+  const std::string log = dir.path() + "/other_writers.log";
+  write_file(log, {"(1436509052.249713) can0 321#R4 T", "(1436509052.259713) can0 1F334456#R8",
+                   "(1436509052.269713) can0 123#1122334455667788_E R", "(1436509052.279713) can0 7FF#r0 R"});
+  BusParticipant node;
+  ChildProcess replay(tavo_program("can_replay"), {log});
+  ASSERT_TRUE(node.wait_for(4, 5000ms));
+  EXPECT_EQ(replay.wait(5000ms), 0) << replay.err();
+  EXPECT_EQ(node.received[0]->can_id, 0x321u | kCanIdRemote);
+  EXPECT_EQ(node.received[0]->len, 4);
+  EXPECT_EQ(node.received[1]->can_id, 0x1F334456u | kCanIdExtended | kCanIdRemote);
+  EXPECT_EQ(node.received[1]->len, 8);
+  EXPECT_EQ(text_of(node.received[2]), "123#1122334455667788");
+  EXPECT_EQ(text_of(node.received[3]), "7FF#R");
+}
+
 TEST(CanReplay, LoopsUntilStoppedAndReportsEachBadLineOnce) {
   TempDir dir;
   const std::string log = dir.path() + "/loop.log";

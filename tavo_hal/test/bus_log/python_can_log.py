@@ -12,9 +12,9 @@ import sys
 import can
 
 
-def message_of(line):
+def message_of(line, index):
     can_id, extended, remote, fd, brs, esi, dlc, data = line.split()
-    return can.Message(timestamp=1700000000.0, arbitration_id=int(can_id, 16), is_extended_id=extended == "1",
+    return can.Message(timestamp=1700000000.0 + index / 100, arbitration_id=int(can_id, 16), is_extended_id=extended == "1",
                        is_remote_frame=remote == "1", is_fd=fd == "1", bitrate_switch=brs == "1",
                        error_state_indicator=esi == "1", dlc=int(dlc),
                        data=None if data == "-" else bytes.fromhex(data), channel="can0")
@@ -29,9 +29,8 @@ def line_of(msg):
 def main(mode, path):
     if mode == "write":
         with can.CanutilsLogWriter(path) as writer:
-            for line in sys.stdin:
-                if line.strip():
-                    writer.on_message_received(message_of(line))
+            for index, line in enumerate(line for line in sys.stdin if line.strip()):
+                writer.on_message_received(message_of(line, index))
     elif mode == "read":
         for msg in can.CanutilsLogReader(path):
             print(line_of(msg))
