@@ -244,6 +244,10 @@ int main(int argc, char** argv) {
     std::cerr << "topic_check: " << error << std::endl;
     return 2;
   }
+  if (options.help) {
+    std::cout << self_check::kUsage << "\n" << self_check::kOptionsHelp;
+    return 0;
+  }
   ros::NodeHandle nh;
   installSignalHandler();
 

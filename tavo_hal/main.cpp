@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   namespace ci = command_intake;
   namespace bh = body_health;
 
+  if (node_usage::answer_help(argc, argv, node_usage::Node::kBody)) return 0;
   ros::init(argc, argv, "TAVO_node");
   ros::NodeHandle nh("~");
 

@@ -194,6 +194,10 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool has_value = i + 1 < args.size();
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+      return true;
+    }
     if (arg == "--no-wait") {
       options.no_wait = true;
     } else if (arg == "--mode" && has_value) {
@@ -219,7 +223,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& options, std::s
     } else {
       const bool known = arg == "--mode" || arg == "--window" || arg == "--rate-scale";
       error = known ? arg + " needs a value" : "unknown argument '" + arg + "'";
-      error += " (usage: topic_check [--mode N] [--no-wait] [--window SECONDS] [--rate-scale X])";
+      error += std::string(" (") + kUsage + ")";
       return false;
     }
   }

@@ -78,7 +78,19 @@ struct Options {
   bool no_wait = false;       // never wait for Enter; the exit status carries the verdict
   double window_seconds = 4;  // collection time before the report
   double rate_scale = 1;      // expected rates against the design rates
+  bool help = false;          // -h / --help: print kUsage and kOptionsHelp, start nothing
 };
+
+const char* const kUsage = "usage: topic_check [--mode N] [--no-wait] [--window SECONDS] [--rate-scale X]";
+const char* const kOptionsHelp =
+    "Checks that every feedback topic of the body node arrives at the expected rate and within range.\n"
+    "Without --mode it asks for the robot mode and waits for Enter at each failed topic.\n"
+    "  --mode N            robot mode (1 adds the arm topics; 0 and 1 give the torso its bounds)\n"
+    "  --no-wait           never wait for Enter; exit 0 when every topic passed, else 1\n"
+    "  --window SECONDS    listening time before the report (above 0, at most 3600; default 4)\n"
+    "  --rate-scale X      expected rates times X, against body_sim --rate-scale X (default 1)\n"
+    "  -h, --help          print this and exit\n"
+    "Ctrl+C exits with status 2; a bad option exits 2; ROS remappings still work.\n";
 // Parses the arguments that ROS left (program name excluded). On failure
 // returns false with a one-line reason in `error`.
 bool parseOptions(const std::vector<std::string>& args, Options& options, std::string& error);

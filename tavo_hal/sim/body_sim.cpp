@@ -147,6 +147,10 @@ int main(int argc, char** argv) {
     std::cerr << "body_sim: " << error << " (" << body_sim::kUsage << ")" << std::endl;
     return 2;
   }
+  if (options.help) {
+    std::cout << body_sim::kUsage << "\n" << body_sim::kOptionsHelp;
+    return 0;
+  }
 
   // SIGINT / SIGTERM are taken by the main thread only; every thread started
   // from here on inherits the blocked mask.

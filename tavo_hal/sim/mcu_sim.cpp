@@ -38,7 +38,8 @@ const char kUsage[] =
     "  --flash-error-pack K  answer data pack K with code 5\n"
     "  --corrupt-pack K    answer data pack K once with a damaged frame\n"
     "  --silent-after K    answer nothing after acknowledging data pack K, for --silent-ms (0: for good)\n"
-    "  --decoy-id N        send every reply first under N too, with failing content\n";
+    "  --decoy-id N        send every reply first under N too, with failing content\n"
+    "  -h, --help          print this and exit\n";
 
 bool parse_number(const char* text, long min, long max, long* value) {
   errno = 0;
@@ -59,7 +60,7 @@ bool parse_options(int argc, char** argv, mcu_sim::BootloaderOptions* options) {
       options->ignore_first_ota = true;
       continue;
     }
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
     }

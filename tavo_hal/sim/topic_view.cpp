@@ -25,6 +25,13 @@
 
 namespace {
 
+const char kUsage[] = "usage: demo_view [--duration S] [--command-after S]";
+const char kOptionsHelp[] =
+    "Prints every feedback topic of the body node with its rate and a sample value once a second.\n"
+    "  --duration S        stop after S seconds (default 0: until Ctrl+C)\n"
+    "  --command-after S   send the left arm a new joint position after S seconds\n"
+    "  -h, --help          print this and exit\n";
+
 struct TopicState {
   uint64_t count = 0;
   uint64_t count_at_last_line = 0;
@@ -143,10 +150,13 @@ int main(int argc, char** argv) {
   double duration = 0, command_after = 0;
   for (int i = 1; i < argc; i += 2) {
     const std::string opt = argv[i];
+    if (opt == "-h" || opt == "--help") {
+      std::cout << kUsage << "\n" << kOptionsHelp;
+      return 0;
+    }
     double* target = opt == "--duration" ? &duration : opt == "--command-after" ? &command_after : nullptr;
     if (target == nullptr || i + 1 >= argc || !parse_seconds(argv[i + 1], *target)) {
-      std::cerr << "demo_view: bad option '" << opt << "'\nusage: demo_view [--duration S] [--command-after S]"
-                << std::endl;
+      std::cerr << "demo_view: bad option '" << opt << "' (" << kUsage << ")" << std::endl;
       return 2;
     }
   }

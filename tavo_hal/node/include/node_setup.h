@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "node_usage.h"  // the mains answer --help before anything starts
+
 namespace node_setup {
 
 constexpr uint32_t kQueueSize = 100;

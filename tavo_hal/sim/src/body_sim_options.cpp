@@ -60,6 +60,10 @@ bool parse_options(const std::vector<std::string>& args, Options& options, std::
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& opt = args[i];
     if (opt.find(":=") != std::string::npos) continue;  // __name:= and __log:= added by roslaunch
+    if (opt == "-h" || opt == "--help") {
+      options.help = true;
+      return true;
+    }
     if (opt != "--product" && opt != "--device" && opt != "--rate-scale" && opt != "--fault" && opt != "--duration") {
       error = "unknown option '" + opt + "'";
       return false;

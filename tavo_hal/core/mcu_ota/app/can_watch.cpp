@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "can_interface.h"
 #include "can_stats.h"
@@ -30,9 +31,25 @@ void installStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+const char kUsage[] =
+    "usage: can_watch\n"
+    "Logs, per CAN identifier on can0, the time between frames, the rolling counter in data byte 42 and lost\n"
+    "frames, to the console and to can_logs.txt in the working directory (appended), and sends every frame\n"
+    "back under identifier 0x5F. TAVO_VIRTUAL_CAN_DIR selects the virtual bus. Ctrl+C or SIGTERM end it.\n";
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (arg.find(":=") != std::string::npos) continue;  // __name:= and __log:= added by roslaunch
+    std::cerr << "can_watch: takes no arguments, got '" << arg << "' (usage: can_watch)" << std::endl;
+    return 2;
+  }
   installStopHandlers();
   std::ofstream log_file("can_logs.txt", std::ios::app);
   can_watch::FrameStatsLogger logger(std::cout, log_file);
