@@ -1,23 +1,29 @@
 // mcu_updater: writes a firmware image into one microcontroller on the CAN-FD
-// bus. Usage: mcu_updater <image path> <destination CAN id, decimal>
+// bus. Usage: mcu_updater [--batch [--attempts N] [--timeout S]] <image path>
+// <destination CAN id, decimal>
 //
 // Each update frame travels in one CAN-FD frame under the destination id; the
 // MCU answers under the same id. Attempts repeat until one succeeds; the
 // program then stays alive until SIGTERM (or SIGINT) ends it with status 255,
-// naming the signal it got.
+// naming the signal it got. With --batch the run is bounded and its exit
+// status says how it went: 0 updated, 1 failed or timed out, 2 refused.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "can_interface.h"
 #include "communication_struct.h"
@@ -26,6 +32,8 @@
 #include "frame_signal.h"
 #include "ota_state.h"
 #include "protocol_api.h"
+#include "transfer_progress.h"
+#include "updater_options.h"
 
 using namespace mcu_ota;
 
@@ -65,18 +73,57 @@ namespace {
 
 volatile sig_atomic_t g_stop_signal = 0;
 
+// Every wait is measured on the monotonic clock: setting the wall clock (as a
+// robot computer does when it first learns the time) neither stretches nor cuts one.
+int64_t now_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// A run in batch mode: bounded by attempts and time, ending with one line.
+struct BatchRun {
+  bool active = false;
+  mcu_updater::BatchOptions options;
+  int attempt = 0;
+  int64_t started_ms = 0;
+  int64_t deadline_ms = INT64_MAX;  // the whole update's end (--timeout)
+  mcu_updater::TransferProgress progress{stdout, isatty(STDOUT_FILENO) == 1};
+};
+BatchRun g_batch;
+
+double seconds_since_start() { return static_cast<double>(now_ms() - g_batch.started_ms) / 1000; }
+
+// The last line of a batch run, on standard output.
+[[noreturn]] void end_batch(int status, const std::string& line) {
+  g_batch.progress.end_line();
+  printf("mcu_updater: %s\n", line.c_str());
+  std::exit(status);
+}
+
 // The handler only records the signal; every wait of the program passes
 // through sleep_us, which prints and exits from ordinary context, so the bus
-// interface is shut down by its destructor.
+// interface is shut down by its destructor. A batch run's time-out ends it the
+// same way.
 void exit_if_signalled() {
+  if (g_batch.active && now_ms() >= g_batch.deadline_ms) {
+    char line[160];
+    snprintf(line, sizeof line, "FAILED: no update of MCU %d within %g s (--timeout), in attempt %d of %d", g_dest_id,
+             g_batch.options.timeout_seconds, g_batch.attempt, g_batch.options.attempts);
+    end_batch(1, line);
+  }
   if (g_stop_signal == 0) return;
   const int signum = g_stop_signal;
+  g_batch.progress.end_line();
   printf("Received SIG%s signal (%d). Exiting...\n", sigabbrev_np(signum), signum);
   std::exit(-1);
 }
 
 void sleep_us(long us) {
   exit_if_signalled();
+  if (g_batch.deadline_ms != INT64_MAX) {  // a sleep never outlasts the batch run's time-out
+    us = std::min<int64_t>(us, std::max<int64_t>(0, g_batch.deadline_ms - now_ms()) * 1000);
+  }
   struct timespec ts {
     us / 1000000, (us % 1000000) * 1000
   };
@@ -93,14 +140,6 @@ void wait_for_frame(int64_t ms) {
   const auto longest = std::chrono::milliseconds(std::clamp<int64_t>(ms, 0, kUnsignalledFrameDelay.count()));
   can_input_wakeup_->wait_for([] { return can_input_queue_->size_approx() != 0; }, longest);
   exit_if_signalled();
-}
-
-// Every wait is measured on the monotonic clock: setting the wall clock (as a
-// robot computer does when it first learns the time) neither stretches nor cuts one.
-int64_t now_ms() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 // A deadline of start + time-out; a time-out of 0 never expires.
@@ -279,7 +318,7 @@ int send_single_package(int time_out_ms, const uint8_t* data, int len, int total
         case kAckDone:
         case kAckWritten:
           if (ack.update_pack_id != wire_id) break;
-          printf("OK!(%03d), pack_id = %d\n", static_cast<int>(now_ms() - sent_at), pkg_id);
+          if (!g_batch.active) printf("OK!(%03d), pack_id = %d\n", static_cast<int>(now_ms() - sent_at), pkg_id);
           return 1;
         case kAckResend:
           if (ack.update_pack_id == wire_id) puts("ERROR: got resend flag,resending ");
@@ -306,8 +345,10 @@ int send_single_package(int time_out_ms, const uint8_t* data, int len, int total
 int distribute_ota_package() {
   const int total = (ota_pack_len + kPackDataSize - 1) / kPackDataSize;
   int pack_id = 0;
+  // A batch run shows one progress line instead of the lines per pack.
+  if (g_batch.active) g_batch.progress.start(static_cast<size_t>(ota_pack_len), seconds_since_start());
   for (int cur_ptr = 0; cur_ptr < ota_pack_len; cur_ptr += kPackDataSize) {
-    printf("cur_ptr = %d, ota_pack_len = %d\n", cur_ptr, ota_pack_len);
+    if (!g_batch.active) printf("cur_ptr = %d, ota_pack_len = %d\n", cur_ptr, ota_pack_len);
     const bool last = cur_ptr + kPackDataSize >= ota_pack_len;
     const int len = last ? ota_pack_len - cur_ptr : kPackDataSize;
     if (!send_single_package(kStepTimeoutMs, ota_pack + cur_ptr, len, total, pack_id, OTA_UPDATE_DATA)) {
@@ -315,7 +356,11 @@ int distribute_ota_package() {
       return 0;
     }
     if (!last) ++pack_id;
-    printf("total: %d, current pack id %d\n", total, pack_id);
+    if (g_batch.active) {
+      g_batch.progress.update(static_cast<size_t>(cur_ptr + len), seconds_since_start());
+    } else {
+      printf("total: %d, current pack id %d\n", total, pack_id);
+    }
   }
   printf("\033[1;32mSEND OTA finished FLAG!!\n\033[0m");
   if (send_single_package(kStepTimeoutMs, ota_pack, kPackDataSize, total, total - 1, OTA_UPDATE_FINISHED)) {
@@ -361,8 +406,79 @@ int upgrade_mcu() {
   return 1;
 }
 
+namespace {
+
+// The bus threads start with the stop signals blocked, so the signals reach
+// the main thread and cut its sleeps short.
+void open_bus() {
+  sigset_t stop_signals, previous;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  fdcan_init();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  exit_if_signalled();
+}
+
+// Why load_package refused `path`.
+const char* image_refusal(const std::string& path) {
+  if (ota_pack_len == 0) return "is empty";
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kMaxImageSize)
+    return "is larger than 1048575 bytes";
+  return "cannot be read";
+}
+
+// Everything a batch run refuses is refused before the bus is opened.
+int run_batch(const std::vector<std::string>& args) {
+  std::string error;
+  mcu_updater::BatchOptions& options = g_batch.options;
+  if (!mcu_updater::parse_batch_options(args, options, error)) {
+    fprintf(stderr, "mcu_updater: %s (see --help)\n", error.c_str());
+    return 2;
+  }
+  g_batch.started_ms = now_ms();
+  printf("The path = %s, dest FDCAN id = %s\n", options.image.c_str(), options.dest_id.c_str());
+  if (!parse_dest_id(options.dest_id.c_str(), &g_dest_id)) {
+    fprintf(stderr,
+            "mcu_updater: REFUSED: destination id %s is not a CAN identifier (decimal, 0 to %u); nothing sent\n",
+            options.dest_id.c_str(), kMaxCanId);
+    return 2;
+  }
+  if (load_package(options.image.c_str()) <= 0) {
+    fprintf(stderr, "mcu_updater: REFUSED: image %s %s; nothing sent\n", options.image.c_str(),
+            image_refusal(options.image));
+    return 2;
+  }
+  open_bus();
+  api_reg_sendfunc(fdcan_send);
+  if (options.timeout_seconds > 0)
+    g_batch.deadline_ms = g_batch.started_ms + std::llround(options.timeout_seconds * 1000);
+  g_batch.active = true;
+  char line[256];
+  for (g_batch.attempt = 1; g_batch.attempt <= options.attempts; ++g_batch.attempt) {
+    exit_if_signalled();  // the time-out may end the run between attempts too
+    printf("try OTA from #%0d\n", g_batch.attempt);
+    if (!upgrade_mcu()) continue;
+    snprintf(line, sizeof line, "SUCCESS: MCU %d updated with %s (%d bytes) in %.1f s, attempt %d of %d", g_dest_id,
+             options.image.c_str(), ota_pack_len, seconds_since_start(), g_batch.attempt, options.attempts);
+    end_batch(0, line);
+  }
+  snprintf(line, sizeof line, "FAILED: MCU %d not updated: %d attempt%s failed in %.1f s", g_dest_id, options.attempts,
+           options.attempts == 1 ? "" : "s", seconds_since_start());
+  end_batch(1, line);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);  // every line reaches a log or pipe at once
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (mcu_updater::asks_help(args)) {
+    fputs(mcu_updater::kUsage, stdout);
+    return 0;
+  }
   struct sigaction action {};
   action.sa_handler = sigterm_handler;
   sigemptyset(&action.sa_mask);
@@ -370,6 +486,7 @@ int main(int argc, char** argv) {
     perror("Error setting SIGTERM signal handler");
     return -1;
   }
+  if (mcu_updater::asks_batch(args)) return run_batch(args);
   if (argc < 3) {
     puts("The argc is not correct!");
     return -1;
@@ -379,18 +496,7 @@ int main(int argc, char** argv) {
     printf("\033[1;31mERROR: dest FDCAN id %s is not a CAN identifier (decimal, 0 to %u)\033[0m\n", argv[2], kMaxCanId);
     return -1;
   }
-
-  // The bus threads start with the stop signals blocked, so the signals reach
-  // the main thread and cut its sleeps short.
-  sigset_t stop_signals, previous;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
-  fdcan_init();
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  exit_if_signalled();
-
+  open_bus();
   if (load_package(argv[1]) <= 0) {
     puts("load file failed!");
     return -1;
