@@ -21,4 +21,7 @@ if(TARGET mcu_updater AND TARGET mcu_sim)
   tavo_add_gtest(mcu_updater_big_image_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mcu_updater_big_image_test.cpp
                  LIBS ota_session TIMEOUT 600)
   add_dependencies(mcu_updater_big_image_test mcu_updater mcu_sim)
+  tavo_add_gtest(mcu_updater_batch_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mcu_updater_batch_test.cpp
+                 LIBS ota_session TIMEOUT 300)
+  add_dependencies(mcu_updater_batch_test mcu_updater mcu_sim)
 endif()
