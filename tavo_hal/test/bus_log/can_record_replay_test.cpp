@@ -1,5 +1,7 @@
 // can_record and can_replay on a private virtual bus, against a participant
-// in this process: exact log lines, timing, malformed lines, loops, stops.
+// in this process: exact log lines, timing, malformed lines, loops, stops; and
+// against python-can's own log writer and reader (Debian's python3-can), an
+// independent implementation of the format.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/time.h>
@@ -283,6 +285,82 @@ TEST(CanRecordAndReplay, ARecordingPlaysBackTheSameFramesWithTheSameSpacing) {
     logged.push_back((entry.microseconds - first.microseconds) / 1e6);
   }
   expect_spacing(node.received, logged);
+}
+
+// A frame as python_can_log.py takes and prints it (ID EXTENDED REMOTE FD BRS
+// ESI DLC DATA), from the frame's fields alone.
+std::string python_line(const CAN_frame& frame) {
+  std::ostringstream out;
+  out << std::hex << std::uppercase << (frame.can_id & kCanIdMask) << std::dec << " "
+      << ((frame.can_id & kCanIdExtended) != 0) << " " << ((frame.can_id & kCanIdRemote) != 0) << " "
+      << ((frame.flags & kFrameFlagFD) != 0) << " " << ((frame.flags & kFrameFlagBRS) != 0) << " "
+      << ((frame.flags & kFrameFlagESI) != 0) << " " << static_cast<int>(frame.len) << " "
+      << (frame.data.empty() ? "-" : std::string());
+  for (uint8_t byte : frame.data) out << std::hex << std::uppercase << (byte >> 4) << (byte & 0xF);
+  return out.str();
+}
+
+// python_can_log.py MODE LOG with `input` on its standard input; its standard output.
+std::string python_can_log(const std::string& mode, const std::string& log, const std::string& input = "") {
+  ChildProcess::Options options;
+  options.stdin_pipe = true;
+  ChildProcess python("/usr/bin/python3",
+                      {std::string(std::getenv("TAVO_SOURCE_DIR")) + "/test/bus_log/python_can_log.py", mode, log},
+                      options);
+  python.write_stdin(input);
+  python.close_stdin();
+  EXPECT_EQ(python.wait(30000ms), 0) << python.err();
+  return python.out();
+}
+
+std::vector<std::shared_ptr<CAN_frame>> frames_of(const std::vector<std::string>& texts) {
+  std::vector<std::shared_ptr<CAN_frame>> frames;
+  for (const auto& text : texts) frames.push_back(candump(text));
+  return frames;
+}
+
+TEST(PythonCanInterop, ALogPythonCanWrotePlaysFrameForFrame) {
+  TempDir dir;
+  const std::string log = dir.path() + "/python.log";
+  std::vector<std::string> texts = sample_texts();
+  texts.insert(texts.end(), {"123#R", "1F334456#R"});  // python-can writes a remote request without its length
+  const auto frames = frames_of(texts);
+  std::string input;
+  for (const auto& frame : frames) input += python_line(*frame) + "\n";
+  python_can_log("write", log, input);
+  const auto lines = lines_of(log);
+  ASSERT_EQ(lines.size(), frames.size());
+  EXPECT_EQ(lines[0].substr(lines[0].size() - 2), " R") << "python-can ends its lines with the direction";
+
+  BusParticipant node;
+  ChildProcess replay(tavo_program("can_replay"), {log});
+  ASSERT_TRUE(node.wait_for(frames.size(), 5000ms)) << replay.err();
+  EXPECT_EQ(replay.wait(5000ms), 0) << replay.err();
+  for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(python_line(*node.received[i]), python_line(*frames[i]));
+}
+
+TEST(PythonCanInterop, PythonCanReadsWhatCanRecordWritesToStandardOutput) {
+  auto recorder = start_recorder("-");
+  std::vector<std::string> texts = sample_texts();
+  texts.insert(texts.end(), {"321#R4", "1F334456#R8"});
+  const auto frames = frames_of(texts);
+  BusParticipant body;
+  for (const auto& frame : frames) body.send(frame);
+  ASSERT_TRUE(eventually([&] { return lines_of(recorder->out_path()).size() >= frames.size(); }, 5000ms));
+  EXPECT_EQ(recorder->stop(), 0);
+
+  // Standard output holds the log lines and nothing else.
+  const auto lines = lines_of(recorder->out_path());
+  ASSERT_EQ(lines.size(), frames.size()) << recorder->out();
+  candump_log::LogEntry entry;
+  std::string error;
+  for (const auto& line : lines) EXPECT_TRUE(candump_log::parse_log_line(line, entry, error)) << line << ": " << error;
+
+  std::istringstream read_back(python_can_log("read", recorder->out_path()));
+  std::vector<std::string> got;
+  for (std::string line; std::getline(read_back, line);) got.push_back(line);
+  ASSERT_EQ(got.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(got[i], python_line(*frames[i])) << lines[i];
 }
 
 }  // namespace

@@ -103,30 +103,18 @@ TEST(CandumpFrameText, ReadsWhatCandumpWritesWithTheReceivingFlags) {
 }
 
 TEST(CandumpFrameText, ReadsRemoteLengthsAndRawDlcsOtherWritersUse) {
-  for (int len = 0; len <= 8; ++len) {
-    const CAN_frame standard = parsed("123#R" + std::to_string(len));
-    EXPECT_EQ(standard.can_id, 0x123u | kCanIdRemote);
-    EXPECT_EQ(standard.len, len);
-    EXPECT_TRUE(standard.data.empty());
-    const CAN_frame extended = parsed("1F334456#R" + std::to_string(len));
-    EXPECT_EQ(extended.can_id, 0x1F334456u | kCanIdExtended | kCanIdRemote);
-    EXPECT_EQ(extended.len, len);
-  }
-  // The raw DLC of an 8-byte classic frame: read, and the frame keeps its 8 bytes.
-  const CAN_frame raw = parsed("123#1122334455667788_E");
-  EXPECT_EQ(raw.len, 8);
+  const CAN_frame extended = parsed("1F334456#R8");
+  EXPECT_EQ(extended.can_id, 0x1F334456u | kCanIdExtended | kCanIdRemote);
+  EXPECT_EQ(extended.len, 8);
+  EXPECT_TRUE(extended.data.empty());
+  EXPECT_EQ(parsed("123#R0").len, 0);
+  // The raw DLC of an 8-byte classic frame is read; the frame keeps its 8 bytes.
+  const CAN_frame raw = parsed("123#11.22.33.44.55.66.77.88_E");
   EXPECT_EQ(raw.data, (std::vector<uint8_t>{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
-  EXPECT_EQ(raw.flags, 0);
-  EXPECT_EQ(parsed("12345678#11.22.33.44.55.66.77.88_9").len, 8);
-  const CAN_frame raw_remote = parsed("123#R8_F");
-  EXPECT_EQ(raw_remote.can_id, 0x123u | kCanIdRemote);
-  EXPECT_EQ(raw_remote.len, 8);
-
+  EXPECT_EQ(parsed("123#R8_F").len, 8);
   EXPECT_NE(refusal("123#11223344556677_E").find("8 data bytes only"), std::string::npos);
   EXPECT_NE(refusal("123#R4_E").find("length of 8 only"), std::string::npos);
   EXPECT_NE(refusal("123#1122334455667788_8").find("_9 to _F"), std::string::npos);
-  EXPECT_NE(refusal("123#1122334455667788_EE").find("_9 to _F"), std::string::npos);
-  EXPECT_NE(refusal("123##1" + std::string(16, '0') + "_E").find("not hexadecimal"), std::string::npos);
 }
 
 TEST(CandumpFrameText, RefusesTextCandumpWouldNotWriteOrNoBusCanCarry) {

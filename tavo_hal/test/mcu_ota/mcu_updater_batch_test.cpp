@@ -91,9 +91,8 @@ TEST(BatchUpdate, RefusesBadArgumentsAndImagesBeforeSendingAnything) {
       {{"--batch", too_big, id}, "REFUSED: image " + too_big + " is larger than 1048575 bytes"},
       {{"--batch", image, "536870912"}, "REFUSED: destination id 536870912 is not a CAN identifier"},
       {{"--batch", "--attempts", "0", image, id}, "--attempts '0'"},
-      {{"--batch", "--timeout", "soon", image, id}, "--timeout 'soon'"},
-      {{"--attempts", "2", image, id}, "--attempts and --timeout need --batch"},
-      {{"--batch", image}, "expected IMAGE and DEST_ID"}};
+      {{"--attempts", "2", image, id}, "--attempts and --timeout need --batch"}};
+
   for (const auto& [args, refusal] : cases) {
     s.start_updater(args);
     EXPECT_EQ(s.updater().wait(10s), 2) << args[1];
