@@ -122,11 +122,15 @@ bool parse_frame_text(const std::string& input, CAN_frame& frame, std::string& e
   if (hash == std::string::npos) return fail(error, "no '#' in '" + input + "'");
   CAN_frame parsed{};
   if (!parse_identifier(input.substr(0, hash), parsed.can_id, error)) return false;
-  std::string text = input;
   size_t pos = hash + 1;
-  const bool fd = pos < text.size() && text[pos] == '#';
-  const bool raw_dlc = !fd && text.find('_', pos) != std::string::npos;
-  if (raw_dlc && !strip_raw_dlc(text, error)) return false;
+  const bool fd = pos < input.size() && input[pos] == '#';
+  const bool raw_dlc = !fd && input.find('_', pos) != std::string::npos;
+  std::string stripped;  // the text without its raw DLC, copied only when it has one
+  if (raw_dlc) {
+    stripped = input;
+    if (!strip_raw_dlc(stripped, error)) return false;
+  }
+  const std::string& text = raw_dlc ? stripped : input;
   if (pos < text.size() && (text[pos] == 'R' || text[pos] == 'r')) {
     if (parsed.can_id & kCanIdError) return fail(error, "an error frame cannot be a remote request");
     parsed.can_id |= kCanIdRemote;
