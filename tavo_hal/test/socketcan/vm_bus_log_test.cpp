@@ -25,6 +25,8 @@ const std::vector<std::string> kTraffic = {
     "020#",
     "00000052#11",
     "052#R",
+    "321#R4",
+    "1F334456#R8",
     "456##1" + std::string(24, 'A'),
     "457##0" + std::string(16, '5'),
     "12345678##1" + std::string(128, 'C'),
