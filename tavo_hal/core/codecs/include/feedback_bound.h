@@ -1,0 +1,56 @@
+// How long feedback may wait for its read worker. A worker publishes one frame
+// per read period; a stream that arrives faster (a misconfigured controller, a
+// log replayed at twice its speed) or a worker that was stalled would leave
+// frames queued for ever, and what the node publishes would grow older and
+// older. Feedback that old is worse than feedback lost: a controller acting on
+// it acts on a body that is no longer there. So at each pass a stream keeps
+// only its newest frames, as many as its worker publishes in kFeedbackMaxWait
+// and at least two; older ones are dropped, counted per stream and reported on
+// standard error in one line per episode.
+//
+// With the workers' pass spacing (seven eighths of a period, ReadSchedule), a
+// frame waits at most 3.5 ms in a 1 ms or 2 ms stream (4 and 2 frames), 8.75 ms
+// in the chassis IMU's 5 ms stream and 87.5 ms in the battery's 50 ms stream.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "communication_struct.h"
+#include "drop_episode.h"
+
+constexpr std::chrono::milliseconds kFeedbackMaxWait{4};
+// An episode of drops ends after this long without one; its line then goes out.
+constexpr std::chrono::seconds kFeedbackDropQuiet{1};
+
+// Frames a stream read every `period` keeps waiting at a pass, the one taken included.
+size_t feedback_depth(std::chrono::microseconds period);
+
+// Frames dropped as stale by the read worker named `stream` ("left_arm_read")
+// since the program started; zero for a stream that never dropped one.
+uint64_t stale_feedback_frames(const std::string& stream);
+
+// One stream's bound, used by its read worker alone.
+class FeedbackBound {
+ public:
+  using Clock = std::chrono::steady_clock;
+  FeedbackBound(const std::string& stream, std::chrono::microseconds period);
+  // Writes an episode still open.
+  ~FeedbackBound() { episode_.end(Clock::now()); }
+  FeedbackBound(const FeedbackBound&) = delete;
+  FeedbackBound& operator=(const FeedbackBound&) = delete;
+
+  // Before a pass takes its frame: drops the oldest frames beyond the depth.
+  void trim(FrameQueue& queue, Clock::time_point now);
+  // Ends an episode once the stream kept up for kFeedbackDropQuiet.
+  void settle(Clock::time_point now) { episode_.end_if_quiet(now, kFeedbackDropQuiet); }
+  size_t depth() const { return depth_; }
+
+ private:
+  const size_t depth_;
+  std::atomic<uint64_t>& dropped_;
+  DropEpisode episode_;
+};
