@@ -55,7 +55,7 @@ class Dispatcher {
   // is no longer there. The same bound as for commands, so the merged queue
   // never holds more than 100 ms of what the bus carries.
   static constexpr std::chrono::milliseconds kFeedbackMaxWait{100};
-  // Another bound; before start().
+  // Another bound, for tests and benchmarks of pacing (the drop line names 100 ms); before start().
   void setFeedbackMaxWait(std::chrono::nanoseconds bound) { feedback_max_wait_ = bound; }
   // Feedback frames dropped for the bound since start; any thread.
   uint64_t staleFeedbackDropped() const { return stale_dropped_.load(std::memory_order_relaxed); }
