@@ -1,7 +1,9 @@
 // Real-time mode of a node, off by default: the frame path's threads (bus
 // reader and writer, combine, dispatch, the codecs' read workers) at a
-// SCHED_FIFO priority and on chosen CPUs, and the process's memory locked, so
-// that other programs on the robot's computer do not make the feedback late.
+// SCHED_FIFO priority and on chosen CPUs, the node's other threads (ROS's I/O
+// and the spinner, through which feedback leaves and commands arrive) one
+// priority below, and the process's memory locked, so that other programs on
+// the robot's computer do not make the feedback or the commands late.
 // What the process may not do is refused by the kernel; each refusal is one
 // line on standard error saying how to allow it, and the node runs on as it is.
 #pragma once
@@ -15,7 +17,7 @@
 namespace realtime_mode {
 
 struct Options {
-  int priority = 0;          // SCHED_FIFO priority 1-99 of the frame path; 0: off
+  int priority = 0;          // SCHED_FIFO priority 1-99 of the frame path (the rest: one less); 0: off
   bool lock_memory = false;  // mlockall of current and future pages
   std::string cpu_affinity;  // a CPU list ("2-3", "1,3") for the frame path; empty: any CPU
 };

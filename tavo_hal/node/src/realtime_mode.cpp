@@ -3,8 +3,11 @@
 #include <dirent.h>
 #include <pwd.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -47,11 +50,11 @@ std::string limits_line(const char* item, const std::string& value) {
 
 struct Thread {
   pid_t tid;
-  std::string name;
+  bool frame_path;
 };
 
-// The process's threads that belong to the frame path.
-std::vector<Thread> frame_path_threads() {
+// Every thread of the process, and whether it belongs to the frame path.
+std::vector<Thread> threads_now() {
   std::vector<Thread> found;
   DIR* tasks = opendir("/proc/self/task");
   if (!tasks) return found;
@@ -60,20 +63,31 @@ std::vector<Thread> frame_path_threads() {
     if (!whole_number(entry->d_name, tid)) continue;
     std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
     std::string name;
-    if (std::getline(comm, name) && frame_path_thread(name)) found.push_back({tid, name});
+    std::getline(comm, name);
+    found.push_back({tid, frame_path_thread(name)});
   }
   closedir(tasks);
   return found;
 }
 
+void memory_refused(const char* program, const std::string& why) {
+  std::cerr << program << ": lock_memory refused (" << why
+            << "); allow it with `ulimit -l unlimited` before starting, or " << limits_line("memlock", "unlimited")
+            << " and a new login; running on with memory that may be paged out" << std::endl;
+}
+
 bool lock_memory(const char* program) {
+  // Under a finite limit every later allocation that would pass it fails once
+  // future pages are locked: the node would then fail on its next large message.
+  rlimit limit{};
+  if (geteuid() != 0 && getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    memory_refused(program, "the memlock limit is " + std::to_string(limit.rlim_cur / 1024) + " kB, not unlimited");
+    return false;
+  }
   // Pages are locked as they are first touched, so the idle threads' stacks
   // are not all made resident at once; everything start-up touched is locked now.
   if (mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0) return true;
-  const int error = errno;
-  std::cerr << program << ": lock_memory refused (mlockall: " << std::strerror(error)
-            << "); allow it with `ulimit -l unlimited` before starting, or " << limits_line("memlock", "unlimited")
-            << " and a new login; running on with memory that may be paged out" << std::endl;
+  memory_refused(program, std::string("mlockall: ") + std::strerror(errno));
   return false;
 }
 
@@ -145,19 +159,29 @@ void apply(const Options& options, const char* program) {
     return;
   }
 
-  const std::vector<Thread> threads = frame_path_threads();
+  // The frame path at the priority; the node's other threads (ROS's I/O, which
+  // sends what the frame path publishes, and the spinner, which carries the
+  // commands) one below. The calling thread passes its priority on to the
+  // threads it starts later (the spinner's); the others reset it for what they
+  // start, so programs the node runs (the fan's temperature read) run at normal priority.
+  const std::vector<Thread> threads = threads_now();
+  const pid_t caller = static_cast<pid_t>(syscall(SYS_gettid));
+  const int others = std::max(1, priority - 1);
   bool priority_set = priority != 0;
   bool affinity_set = cpus.has_value();
+  size_t frame_path = 0;
   for (const Thread& thread : threads) {
-    if (affinity_set && sched_setaffinity(thread.tid, sizeof *cpus, &*cpus) != 0) {
+    if (thread.frame_path) ++frame_path;
+    if (affinity_set && thread.frame_path && sched_setaffinity(thread.tid, sizeof *cpus, &*cpus) != 0) {
       const int error = errno;
       std::cerr << program << ": cpu_affinity " << options.cpu_affinity << " refused (" << std::strerror(error)
                 << "); name CPUs this computer has (see `nproc`, `taskset -p $$`); the frame path runs on any CPU"
                 << std::endl;
       affinity_set = false;
     }
-    const sched_param param{priority};
-    if (priority_set && sched_setscheduler(thread.tid, SCHED_FIFO, &param) != 0) {
+    const sched_param param{thread.frame_path ? priority : others};
+    const int policy = thread.tid == caller ? SCHED_FIFO : SCHED_FIFO | SCHED_RESET_ON_FORK;
+    if (priority_set && sched_setscheduler(thread.tid, policy, &param) != 0) {
       const int error = errno;
       std::cerr << program << ": realtime_priority " << priority << " refused (" << std::strerror(error)
                 << "); allow it with `ulimit -r " << priority << "` before starting, or "
@@ -166,10 +190,13 @@ void apply(const Options& options, const char* program) {
       priority_set = false;
     }
   }
-  if (priority_set) done += "; SCHED_FIFO priority " + std::to_string(priority);
+  if (priority_set) {
+    done += "; SCHED_FIFO priority " + std::to_string(priority) + ", the node's " +
+            std::to_string(threads.size() - frame_path) + " other threads " + std::to_string(others);
+  }
   if (affinity_set) done += "; CPUs " + options.cpu_affinity;
   if (!done.empty()) {
-    std::cout << program << ": real-time mode for " << threads.size() << " frame-path threads" << done << std::endl;
+    std::cout << program << ": real-time mode for " << frame_path << " frame-path threads" << done << std::endl;
   }
 }
 
