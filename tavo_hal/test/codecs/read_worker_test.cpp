@@ -111,21 +111,22 @@ double median_ms(std::vector<Clock::duration> gaps) {
   return std::chrono::duration<double, std::milli>(gaps[gaps.size() / 2]).count();
 }
 
-// The median of several pairs, so that one pair disturbed by a busy machine
-// does not decide.
-TEST(ReadWorkerPacing, TwoFramesBackToBackOnAOneMillisecondStreamArriveAboutAPeriodApart) {
+// Two frames pushed back to back on a 1 ms stream: both go out within about a
+// pass of their push, the second not held a period behind the first. The
+// median of several pairs, so that one pair disturbed by a busy machine does
+// not decide.
+TEST(ReadWorkerPacing, TwoFramesBackToBackOnAOneMillisecondStreamBothGoOutWithinAPass) {
   ChassisStamps stream;
-  std::vector<Clock::duration> gaps;
+  std::vector<Clock::duration> waits;
   for (size_t pair = 0; pair < 15; ++pair) {
+    const auto pushed = Clock::now();
     stream.push();
     stream.push();
     ASSERT_TRUE(stream.reach(2 * pair + 2));
-    gaps.push_back(stream.at(2 * pair + 1) - stream.at(2 * pair));
+    waits.push_back(stream.at(2 * pair + 1) - pushed);
     std::this_thread::sleep_for(5ms);  // idle for a few periods before the next pair
   }
-  const double median = median_ms(gaps);
-  EXPECT_GE(median, 0.8);
-  EXPECT_LE(median, 1.5);
+  EXPECT_LE(median_ms(waits), 1.0);
 }
 
 // Ten at once are more than the battery stream keeps waiting (two): the
@@ -231,12 +232,12 @@ double oldest_after(const std::vector<TimedStream::Published>& published, double
   return oldest;
 }
 
-// Fed at twice its read rate for a second, a stream's backlog would grow by
-// 250 frames and what it publishes would be half a second old at the end.
-// Bounded, nothing published is much older than two arrivals; every frame is
-// either published, dropped and counted, or among the few still waiting; and
-// the drops make one line on standard error.
-TEST(FeedbackBound, AStreamAtTwiceItsRateStaysYoungAndCountsItsDrops) {
+// Fed at four times its read rate for a second, a stream's backlog would grow
+// by hundreds of frames and what it publishes would be older and older.
+// Bounded, nothing published is much older than a pass; every frame is either
+// published, dropped and counted, or among the few still waiting; and the
+// drops make one line on standard error.
+TEST(FeedbackBound, AStreamAtFourTimesItsRateStaysYoungAndCountsItsDrops) {
   testing::internal::CaptureStderr();
   const uint64_t dropped_before = stale_feedback_frames("timed_read");
   std::vector<TimedStream::Published> published;
@@ -244,14 +245,14 @@ TEST(FeedbackBound, AStreamAtTwiceItsRateStaysYoungAndCountsItsDrops) {
   size_t waiting = 0;
   {
     TimedStream stream;
-    stream.feed(TimedStream::kPeriod / 2, 1s);
+    stream.feed(TimedStream::kPeriod / 4, 1s);
     waiting = stream.waiting();
     published = stream.published();
     pushed = stream.pushed();
   }
   const std::string err = testing::internal::GetCapturedStderr();
   const uint64_t dropped = stale_feedback_frames("timed_read") - dropped_before;
-  EXPECT_LE(waiting, 10u) << "a few frames, not the 250 of an unbounded backlog";
+  EXPECT_LE(waiting, 10u) << "a few frames, not the hundreds of an unbounded backlog";
   EXPECT_GE(published.size() + dropped + waiting, pushed);
   EXPECT_GT(dropped, pushed / 4);
   EXPECT_LT(oldest_after(published, 0), 0.02) << "an age the bound should have cut";

@@ -92,9 +92,9 @@ inline std::shared_ptr<CAN_frame> make_command_frame(uint32_t can_id, std::vecto
   return frame;
 }
 
-// When a read worker may take its next frame: one frame per period, and an
-// eighth of a period sooner when the frame is already waiting (the catch-up),
-// so consecutive passes are at least seven eighths of a period apart. The
+// When a read worker may take what waits: one pass per period, and an eighth
+// of a period sooner when a frame is already waiting (the catch-up), so
+// consecutive passes are at least seven eighths of a period apart. The
 // catch-up drains a backlog left by a stall, which a controller sending at
 // exactly the worker's rate would otherwise keep for good; it also keeps the
 // passes in step with the frames' arrival once the backlog is gone, so frames
@@ -121,8 +121,8 @@ class ReadSchedule {
 constexpr std::chrono::seconds kIdleWorkerWake{1};
 
 // Read worker: sleeps until its stream's queue has a frame (push_data rings
-// the queue's FrameSignal), takes one frame per pass as ReadSchedule allows,
-// decodes and publishes it, until `stop` is raised. Before each pass the
+// the queue's FrameSignal), and at each pass ReadSchedule allows decodes and
+// publishes the frames waiting, until `stop` is raised. Before each pass the
 // stream's backlog is cut to its bound (feedback_bound.h). Frames shorter than
 // `min_len` are dropped without a callback. A decoder that throws is reported
 // once per stream; the frame is dropped and the worker goes on. The worker
@@ -147,22 +147,27 @@ std::thread start_read_worker(const char* thread_name, StopSignal& stop, std::sh
       const auto pass = schedule.next_pass(ReadSchedule::Clock::now());
       if (!stop.sleep_until(pass)) continue;
       bound.trim(*queue, pass);
+      // Every frame still waiting goes in this pass, oldest first: a stream at
+      // its read rate that the machine jittered loses nothing and lags no pass.
+      size_t taken = 0;
       std::shared_ptr<CAN_frame> frame;
-      if (!queue->try_dequeue(frame)) continue;
-      if (frame && frame->data.size() >= min_len) {
-        try {
-          Record record = decode(frame);
-          if (publish) publish(record);
-        } catch (const std::exception& e) {
-          if (!reported) {
-            std::cerr << thread_name << ": " << e.what() << " (frame dropped; further errors of this stream not shown)"
-                      << std::endl;
-            reported = true;
+      while (taken < bound.depth() && queue->try_dequeue(frame)) {
+        ++taken;
+        if (frame && frame->data.size() >= min_len) {
+          try {
+            Record record = decode(frame);
+            if (publish) publish(record);
+          } catch (const std::exception& e) {
+            if (!reported) {
+              std::cerr << thread_name << ": " << e.what()
+                        << " (frame dropped; further errors of this stream not shown)" << std::endl;
+              reported = true;
+            }
           }
         }
+        frame.reset();
       }
-      frame.reset();
-      schedule.passed(pass);
+      if (taken > 0) schedule.passed(pass);
     }
   });
 }
