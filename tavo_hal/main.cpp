@@ -22,6 +22,7 @@
 #include "protocol_error.h"
 #include "protocol_hand.h"
 #include "protocol_torso.h"
+#include "realtime_mode.h"
 
 std::shared_ptr<ProtocolCCU> protocolCCU = std::make_shared<ProtocolCCU>();
 
@@ -204,6 +205,7 @@ int main(int argc, char** argv) {
   if (kestrel) codecSet->setHand(protocolHand);
 
   auto bus = std::make_unique<BusLink>(codecSet);
+  realtime_mode::apply(nh, "tavo_node");
   diagnostics.watch_bus(*bus);
   node_setup::spin_until_shutdown();
 

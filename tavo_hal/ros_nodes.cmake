@@ -6,7 +6,8 @@ target_compile_options(body_health PRIVATE ${TAVO_WARNINGS})
 target_link_libraries(body_health PUBLIC Threads::Threads)
 
 add_library(node_glue STATIC node/src/feedback_publishing.cpp node/src/command_intake.cpp node/src/bus_link.cpp
-                             node/src/node_setup.cpp node/src/node_diagnostics.cpp node/src/node_usage.cpp)
+                             node/src/node_setup.cpp node/src/node_diagnostics.cpp node/src/node_usage.cpp
+                             node/src/realtime_mode.cpp)
 target_include_directories(node_glue PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/node/include ${TAVO_CORE_INCLUDES})
 target_compile_options(node_glue PRIVATE ${TAVO_WARNINGS})
 target_link_libraries(node_glue PUBLIC body_health codecs dispatcher communication ${catkin_LIBRARIES})

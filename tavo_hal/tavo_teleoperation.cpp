@@ -18,6 +18,7 @@
 #include "protocol_ccu.h"
 #include "protocol_error.h"
 #include "protocol_torso.h"
+#include "realtime_mode.h"
 
 std::shared_ptr<ProtocolCCU> protocolCCU = std::make_shared<ProtocolCCU>();
 
@@ -98,6 +99,7 @@ int main(int argc, char** argv) {
   codecSet->setCCU(protocolCCU);
 
   auto bus = std::make_unique<BusLink>(codecSet);
+  realtime_mode::apply(nh, "tavo_teleoperation");
   diagnostics.watch_bus(*bus);
   node_setup::spin_until_shutdown();
 

@@ -5,7 +5,12 @@
 # listens on the bus and on every feedback topic and matches frames with
 # messages. Also: tavo_node's CPU share idle and under load, in total and per
 # thread, and its peak memory.
-# Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS)
+# Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS, STRESS, REALTIME, FLOOD)
+#   STRESS=N    N CPU hogs (stress-ng --cpu N) beside it while body_sim plays
+#   REALTIME=1  tavo_node with its real-time parameters, body_sim and the probe at SCHED_FIFO (the body
+#               is hardware on a robot, and its controller would be real-time too)
+#   FLOOD=X     body_sim at X times the design rates; tavo_node's resident memory every 5 s and the age of
+#               the left arm messages (the probe swings that arm), instead of the command phase
 set -euo pipefail
 export PATH=/usr/bin:/bin:$PATH
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -15,6 +20,26 @@ bin=$build/devel/lib/tavo_hal
 duration=${DURATION:-60}
 idle=${IDLE_SECONDS:-10}
 command_seconds=${COMMAND_SECONDS:-10}
+stress=${STRESS:-0}
+realtime=${REALTIME:-0}
+flood=${FLOOD:-}
+[ -z "$flood" ] || command_seconds=0
+# Real-time priorities: the node's frame path as its launch file's realtime:=true sets it, the body and
+# the probe one below it.
+node_priority=49
+peer_priority=48
+fifo=()
+if [ "$realtime" = 1 ]; then
+  if chrt -f "$peer_priority" true 2>/dev/null; then
+    fifo=(chrt -f "$peer_priority")
+  else
+    echo "frame_path: SCHED_FIFO refused here (ulimit -r, CAP_SYS_NICE): body_sim and the probe run without it" >&2
+  fi
+fi
+if [ "$stress" -gt 0 ] && ! command -v stress-ng >/dev/null; then
+  echo "frame_path: stress-ng is missing (make setup installs it)" >&2
+  exit 2
+fi
 for program in body_sim tavo_node frame_path_probe; do
   [ -x "$bin/$program" ] || { echo "frame_path: $bin/$program is missing" >&2; exit 2; }
 done
@@ -40,9 +65,10 @@ use_private_ros_and_bus "$run_dir" || {
 
 start_ros_master "$port" /dev/null "$run_dir/stderr.log"
 mapfile -t params < <(node_params "$root/tavo_hal/config/kestrel.yaml")
+[ "$realtime" = 1 ] && params+=("_realtime_priority:=$node_priority" _lock_memory:=true)
 start "$run_dir/node.out" "$bin/tavo_node" "${params[@]}"
 node=$started
-start "$run_dir/probe.out" "$bin/frame_path_probe" "$command_seconds"
+start "$run_dir/probe.out" "${fifo[@]}" "$bin/frame_path_probe" "$command_seconds" ${flood:+--sweep}
 probe=$started
 wait_for_line "$run_dir/probe.out" '^ready' 30 || {
   echo "frame_path: probe not ready" >&2
@@ -90,11 +116,34 @@ print_thread_table() {
     }' "$run_dir/threads.idle" "$run_dir/threads.load"
 }
 
-echo "frame path: kestrel at the design rates for ${duration} s (idle ${idle} s first), virtual bus"
+# memory_while PID: tavo_node's resident memory every 5 s while PID runs.
+memory_while() {
+  local start_s=$SECONDS
+  while kill -0 "$1" 2>/dev/null; do
+    echo "tavo_node resident memory at $((SECONDS - start_s)) s: $(memory_kb "$node" VmRSS) kB"
+    sleep 5
+  done
+}
+
+rates=${flood:-1}
+echo "frame path: kestrel at ${rates} x the design rates for ${duration} s (idle ${idle} s first), virtual bus" \
+  "(STRESS=${stress} REALTIME=${realtime}); load average $(cut -d' ' -f1-3 /proc/loadavg)"
+grep -h 'real-time mode\|refused' "$run_dir/node.out" "$run_dir/stderr.log" 2>/dev/null || true
 measure_cpu "idle (no frames)" idle sleep "$idle"
-start "$run_dir/sim.out" "$bin/body_sim" --product kestrel --duration "$duration"
+if [ "$stress" -gt 0 ]; then
+  start /dev/null stress-ng --cpu "$stress" --timeout "$((duration + 5))s" --quiet
+  hogs=$started
+fi
+start "$run_dir/sim.out" "${fifo[@]}" "$bin/body_sim" --product kestrel --duration "$duration" --rate-scale "$rates"
 sim=$started
-measure_cpu "under load (~2950 frames/s)" load wait "$sim"
+if [ -n "$flood" ]; then
+  memory_while "$sim" &
+  sampler=$!
+fi
+measure_cpu "under load (~$(awk -v r="$rates" 'BEGIN { print 2950 * r }') frames/s)" load wait "$sim"
+[ -z "${sampler:-}" ] || wait "$sampler"
+[ -z "${hogs:-}" ] || kill -INT -- "-$hogs" 2>/dev/null || true
+
 grep '^body_sim sent per stream' "$run_dir/sim.out" || true
 wait "$probe" || true
 grep -v '^ready' "$run_dir/probe.out"

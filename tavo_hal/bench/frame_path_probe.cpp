@@ -2,7 +2,15 @@
 // as a listener and subscribes to every feedback topic of "kestrel"; each
 // frame's bus time stamp is matched, in order per stream, with the receive
 // time of its message. Then it publishes left arm and torso commands at
-// 100 Hz and 500 Hz and matches each with its frame on the bus.
+// 100 Hz and 500 Hz and matches each with its frame on the bus. At the end it
+// prints the frames each stream's /diagnostics status counts as dropped stale.
+//
+// With --sweep (a body playing faster than the streams are read, so frames are
+// dropped and matching in order no longer holds) it swings the left arm's
+// first joint to and fro during the feedback phase and matches each left arm
+// message with the newest frame that carried its position: the age of what
+// was published.
+#include <diagnostic_msgs/DiagnosticArray.h>
 #include <ros/ros.h>
 #include <sensor_msgs/Imu.h>
 #include <sensor_msgs/JointState.h>
@@ -13,7 +21,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -144,14 +154,86 @@ void command_phase(const CommandPath& path, ros::Publisher& pub, Stamps& bus, do
               static_cast<ssize_t>(published.size()) - static_cast<ssize_t>(on_bus.size()), l.p50, l.p99, l.max);
 }
 
+// Left arm joint 1 as the frame carries it (big-endian int16, 4700 per rad)
+// and as the message shows it, matched by value.
+class ArmSweep {
+ public:
+  static constexpr float kScale = 4700.0f;
+  void frame(const CAN_frame& f) {
+    if (f.can_id != 0x52 || f.data.size() < 2) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.push_back({f.timestamp, static_cast<int16_t>((f.data[0] << 8) | f.data[1])});
+  }
+  void message(const sensor_msgs::JointState& m) {
+    if (m.position.empty()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back({now_seconds(), static_cast<int16_t>(std::lround(m.position[0] * kScale))});
+  }
+  // Ages of the messages whose frame is known: while the joint moves each
+  // frame carries a value of its own. The probe stamps a frame when its own
+  // reader takes it, which may be after the node published it: frames up to
+  // kReadLag after a message count, and an age below zero counts as zero.
+  Latency ages() {
+    constexpr double kReadLag = 0.05;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<double> published, made;
+    size_t f = 0;
+    for (const Sample& m : messages_) {
+      while (f < frames_.size() && frames_[f].time <= m.time + kReadLag) ++f;
+      for (size_t k = f; k-- > 1;) {
+        if (frames_[k].raw != m.raw) continue;
+        if (frames_[k - 1].raw != m.raw) {  // moving: this frame alone carried the value
+          made.push_back(std::min(frames_[k].time, m.time));
+          published.push_back(m.time);
+        }
+        break;
+      }
+    }
+    return latency(made, published);
+  }
+
+ private:
+  struct Sample {
+    double time;
+    int16_t raw;
+  };
+  std::mutex mutex_;
+  std::vector<Sample> frames_, messages_;
+};
+
+// The latest "Frames dropped (stale)" of every status on /diagnostics.
+class StaleDrops {
+ public:
+  void take(const diagnostic_msgs::DiagnosticArray& array) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& status : array.status) {
+      for (const auto& kv : status.values) {
+        if (kv.key == "Frames dropped (stale)") dropped_[status.name] = kv.value;
+      }
+    }
+  }
+  void print() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::printf("frames dropped as stale, per /diagnostics status:\n");
+    for (const auto& entry : dropped_) std::printf("  %-44s %s\n", entry.first.c_str(), entry.second.c_str());
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::string> dropped_;
+};
+
 }  // namespace
 
-// Usage: frame_path_probe [COMMAND_SECONDS]
+// Usage: frame_path_probe [COMMAND_SECONDS] [--sweep]
 int main(int argc, char** argv) {
   ros::init(argc, argv, "frame_path_probe");
   const double command_seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+  const bool sweep = argc > 2 && std::strcmp(argv[2], "--sweep") == 0;
   ros::NodeHandle nh;
   Stamps bus, received;
+  ArmSweep arm_sweep;
+  StaleDrops stale_drops;
 
   auto from_bus = std::make_shared<FrameQueue>();
   auto to_bus = std::make_shared<FrameQueue>();
@@ -167,6 +249,7 @@ int main(int argc, char** argv) {
       std::shared_ptr<CAN_frame> f;
       if (from_bus_wakeup->wait_for([&] { return from_bus->try_dequeue(f); }, kUnsignalledFrameDelay) && f) {
         bus.add(f->can_id, f->timestamp);
+        arm_sweep.frame(*f);
       }
     }
   });
@@ -177,6 +260,12 @@ int main(int argc, char** argv) {
     subs.push_back(subscribe(nh, s, received));
     feedback_ids.push_back(s.can_id);
   }
+  subs.push_back(nh.subscribe<sensor_msgs::JointState>(
+      "/tavo/feedback_arm_left", 1000,
+      [&arm_sweep](const boost::shared_ptr<const sensor_msgs::JointState>& m) { arm_sweep.message(*m); }));
+  subs.push_back(nh.subscribe<diagnostic_msgs::DiagnosticArray>(
+      "/diagnostics", 10,
+      [&stale_drops](const boost::shared_ptr<const diagnostic_msgs::DiagnosticArray>& m) { stale_drops.take(*m); }));
   std::vector<ros::Publisher> commands;
   for (const auto& path : kCommandPaths) commands.push_back(nh.advertise<tavo_msg::motor_control>(path.topic, 100));
   ros::AsyncSpinner spinner(2);
@@ -193,6 +282,15 @@ int main(int argc, char** argv) {
   std::printf("ready\n");
   std::fflush(stdout);
 
+  // The left arm's first joint swings between 0.6 and 2.6 rad (1 rad/s in body_sim) until the phase ends.
+  std::atomic<bool> swinging{sweep};
+  std::thread swing([&] {
+    for (int k = 0; swinging; ++k) {
+      commands[0].publish(joint_command((k / 100) % 2 ? 0.6f : 2.6f));
+      ros::WallDuration(0.02).sleep();
+    }
+  });
+
   // The feedback phase ends once frames have stopped for 2 s and messages
   // for 1 s: a stream whose codec lags behind still drains its backlog.
   while (ros::ok()) {
@@ -201,6 +299,8 @@ int main(int argc, char** argv) {
     const double last_message = received.last_any(feedback_ids);
     if (last_frame > 0 && now_seconds() - last_frame > 2.0 && now_seconds() - last_message > 1.0) break;
   }
+  swinging = false;
+  swing.join();
   std::printf("%-32s %5s %8s %8s %6s %9s %9s %9s\n", "feedback stream", "id", "frames", "messages", "lost", "p50 ms",
               "p99 ms", "max ms");
   for (const auto& s : kStreams) {
@@ -210,6 +310,14 @@ int main(int argc, char** argv) {
     std::printf("%-32s 0x%03X %8zu %8zu %6zd %9.3f %9.3f %9.3f\n", s.topic, s.can_id, frames.size(), messages.size(),
                 static_cast<ssize_t>(frames.size()) - static_cast<ssize_t>(messages.size()), l.p50, l.p99, l.max);
   }
+  if (sweep) {
+    std::printf("(frames and messages are paired in order above, which holds only for a stream that dropped none)\n");
+    const Latency age = arm_sweep.ages();
+    std::printf(
+        "age of the left arm messages (bus frame to subscriber, %zu matched by value): p50 %.3f ms  p99 %.3f "
+        "ms  max %.3f ms\n",
+        age.matched, age.p50, age.p99, age.max);
+  }
   std::fflush(stdout);
 
   if (command_seconds > 0) {
@@ -217,6 +325,7 @@ int main(int argc, char** argv) {
       for (double rate : {100.0, 500.0}) command_phase(kCommandPaths[i], commands[i], bus, rate, command_seconds);
     }
   }
+  stale_drops.print();
   std::fflush(stdout);
   spinner.stop();
   stop = true;

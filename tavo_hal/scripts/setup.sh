@@ -18,7 +18,7 @@ case $set_name in
   host)
     packages=("${demo[@]}" python3-rostest python3-rostopic python3-sensor-msgs python3-catkin-pkg rosbash
       libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
-      qemu-system-x86 busybox-static can-utils iproute2 python3-can) ;;
+      qemu-system-x86 busybox-static can-utils iproute2 python3-can stress-ng util-linux) ;;
   arm64) packages=(g++-aarch64-linux-gnu qemu-user-static) ;;
   *)
     echo "setup: unknown package set '$set_name' (host, demo or arm64)" >&2

@@ -25,6 +25,7 @@ class BusLink {
   // For the node's diagnostics; callable from any thread, no lock.
   CAN_Interface::Statistics statistics() const { return can_interface_->statistics(); }
   size_t feedback_queue_depth() const { return can_input_queue_->size_approx(); }
+  uint64_t stale_feedback_dropped() const { return dispatcher_->staleFeedbackDropped(); }
 
  private:
   std::shared_ptr<CAN_Interface> can_interface_;

@@ -1,11 +1,36 @@
 #include "node_diagnostics.h"
 
+#include <unordered_map>
+
+#include "feedback_bound.h"
+
 namespace {
 
 void fill(diagnostic_updater::DiagnosticStatusWrapper& status, const body_health::Verdict& verdict) {
   status.summary(static_cast<unsigned char>(verdict.level), verdict.message);
   for (const auto& kv : verdict.values) status.add(kv.key, kv.value);
 }
+
+// The read worker behind each stream status (a gripper rides in its arm's
+// frames); its stale drops show in that status. Fault reports have none.
+const char* reader_of(const std::string& label) {
+  static const std::unordered_map<std::string, const char*> readers = {{"chassis feedback", "chassis_read"},
+                                                                       {"remote control", "remote_read"},
+                                                                       {"torso feedback", "torso_read"},
+                                                                       {"torso IMU", "torso_imu_read"},
+                                                                       {"left arm feedback", "left_arm_read"},
+                                                                       {"right arm feedback", "right_arm_read"},
+                                                                       {"left gripper feedback", "left_arm_read"},
+                                                                       {"right gripper feedback", "right_arm_read"},
+                                                                       {"left hand feedback", "left_hand_read"},
+                                                                       {"right hand feedback", "right_hand_read"},
+                                                                       {"chassis IMU", "imu_read"},
+                                                                       {"battery", "bms_read"}};
+  const auto found = readers.find(label);
+  return found == readers.end() ? nullptr : found->second;
+}
+
+constexpr const char* kStaleDropsKey = "Frames dropped (stale)";
 
 }  // namespace
 
@@ -32,9 +57,10 @@ body_health::StreamCounter* NodeDiagnostics::stream(const std::string& label, co
                                                     body_health::RateBand band) {
   if (!publisher) return nullptr;
   Stream& s = streams_.emplace_back(label, publisher.getTopic(), band);
-  updater_.add(label, [&s](diagnostic_updater::DiagnosticStatusWrapper& status) {
+  updater_.add(label, [&s, reader = reader_of(label)](diagnostic_updater::DiagnosticStatusWrapper& status) {
     fill(status, s.verdict);
     status.add("topic", s.topic);
+    if (reader) status.add(kStaleDropsKey, stale_feedback_frames(reader));
   });
   return &s.counter;
 }
@@ -63,7 +89,10 @@ std::function<void(const serial_feedback_errors&)> NodeDiagnostics::faults(
 
 void NodeDiagnostics::watch_bus(const BusLink& bus) {
   bus_ = &bus;
-  updater_.add("CAN bus", [this](diagnostic_updater::DiagnosticStatusWrapper& status) { fill(status, bus_verdict_); });
+  updater_.add("CAN bus", [this](diagnostic_updater::DiagnosticStatusWrapper& status) {
+    fill(status, bus_verdict_);
+    status.add(kStaleDropsKey, bus_->stale_feedback_dropped());  // by the dispatcher, before any stream
+  });
 }
 
 bool NodeDiagnostics::judge_all(double now) {

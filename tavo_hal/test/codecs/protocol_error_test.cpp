@@ -37,17 +37,45 @@ TEST_F(ProtocolErrorTest, OtherIdentifierPublishesAnEmptyReport) {
   EXPECT_TRUE(reports_[0].errors.empty());
 }
 
-TEST_F(ProtocolErrorTest, ShortFramesDroppedWithOneLine) {
+// A sender can repeat short frames at frame rate: the first is named, the
+// rest are counted into one line per second (here: when the decoder goes).
+TEST_F(ProtocolErrorTest, ShortFramesDroppedWithTheFirstNamedAndTheRestCounted) {
   testing::internal::CaptureStderr();
-  decoder_.push_data(candump("033##10105.0000.0000.0000.0000.00"));     // 11 of 12
-  decoder_.push_data(candump("064##1 0000.0000.0000.0000.0000.0000"));  // 12 of 14
-  decoder_.push_data(candump("044#"));
+  {
+    ProtocolError decoder;
+    decoder.setRosPublishCallback([this](const serial_feedback_errors& report) { reports_.push_back(report); });
+    decoder.push_data(candump("033##10105.0000.0000.0000.0000.00"));     // 11 of 12
+    decoder.push_data(candump("064##1 0000.0000.0000.0000.0000.0000"));  // 12 of 14
+    decoder.push_data(candump("044#"));
+    decoder.push_data(candump("033##10105.0000.0000.0000.0000.0000"));  // whole: decoded
+  }
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(reports_.empty());
-  EXPECT_EQ(err,
-            "fault frame 0x33 dropped: 11 data bytes, needs 12\n"
-            "fault frame 0x64 dropped: 12 data bytes, needs 14\n"
-            "fault frame 0x44 dropped: 0 data bytes, needs 16\n");
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].name_id, "CHASSIS_ERROR");
+  EXPECT_EQ(err.find("fault frame 0x33 dropped: 11 data bytes, needs 12\n"), 0u) << err;
+  EXPECT_EQ(err.find("0x64"), std::string::npos) << err;
+  EXPECT_NE(err.find("fault frames dropped for too few data bytes: 2 more in the last "), std::string::npos) << err;
+}
+
+// On a simulated clock: the first complaint in full, then one count line per
+// second, and after a quiet second the next complaint in full again.
+TEST(ComplaintLimiter, FirstInFullThenACountPerSecond) {
+  using Clock = ComplaintLimiter::Clock;
+  const Clock::time_point t0 = Clock::time_point{} + std::chrono::hours(1);
+  testing::internal::CaptureStderr();
+  {
+    ComplaintLimiter limiter("bad frames");
+    EXPECT_TRUE(limiter.admit(t0));
+    for (int ms = 1; ms < 1000; ++ms) EXPECT_FALSE(limiter.admit(t0 + std::chrono::milliseconds(ms)));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(limiter.admit(t0 + std::chrono::milliseconds(1000)));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "bad frames: 1000 more in the last 1.00 s\n");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(limiter.admit(t0 + std::chrono::milliseconds(2500)));
+    EXPECT_FALSE(limiter.admit(t0 + std::chrono::milliseconds(2600)));
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "bad frames: 1 more in the last 0.10 s\n");
 }
 
 TEST_F(ProtocolErrorTest, EmptyPointerDoesNothing) {

@@ -15,6 +15,7 @@
 #include "child_process.h"
 #include "codecs.h"
 #include "dispatcher.h"
+#include "feedback_bound.h"
 #include "frame_signal.h"
 #include "protocol_chassis.h"
 #include "protocol_error.h"
@@ -177,6 +178,9 @@ TEST_F(DispatcherTest, FramesWithoutACodecAreDroppedWhileLaterOnesPass) {
   EXPECT_EQ(wheels(), std::vector<int>{444});
 }
 
+// All 40 reach the chassis stream in order; a burst of 40 is more than the
+// stream keeps waiting, so what is published (the first, which its worker may
+// take before the rest arrive, and the newest) comes in order, the last one last.
 TEST_F(DispatcherTest, FramesQueuedBeforeStartArriveInOrder) {
   std::vector<int> sent;
   for (int i = 1; i <= 40; ++i) {
@@ -184,8 +188,47 @@ TEST_F(DispatcherTest, FramesQueuedBeforeStartArriveInOrder) {
     sent.push_back(i * 37 - 700);
   }
   dispatcher->start();
-  ASSERT_TRUE(wheels_reach(sent.size()));
-  EXPECT_EQ(wheels(), sent);
+  const size_t kept = feedback_depth(std::chrono::microseconds(1000));
+  ASSERT_TRUE(wheels_reach(kept));
+  std::this_thread::sleep_for(milliseconds(20));
+  const std::vector<int> got = wheels();
+  ASSERT_GE(got.size(), kept);
+  auto from = sent.begin();
+  for (int value : got) {
+    from = std::find(from, sent.end(), value);
+    ASSERT_NE(from, sent.end()) << value << " out of order";
+    ++from;
+  }
+  EXPECT_EQ(got.back(), sent.back());
+}
+
+// A dispatch thread held up (here by a fault callback) for longer than the
+// bound finds the frames that waited meanwhile too old: they are dropped,
+// counted and reported in one line; the frames after them pass.
+TEST_F(DispatcherTest, FramesThatWaitedLongerThanTheBoundAreDroppedAndCounted) {
+  auto errors = std::make_shared<ProtocolError>();
+  std::atomic<bool> held{false};
+  errors->setRosPublishCallback([&](const serial_feedback_errors&) {
+    held = true;
+    std::this_thread::sleep_for(Dispatcher::kFeedbackMaxWait + milliseconds(50));
+  });
+  codecs->setError(errors);
+  testing::internal::CaptureStderr();
+  dispatcher->start();
+  feedback->enqueue(chassis_fault(1));
+  ASSERT_TRUE(eventually([&] { return held.load(); }, milliseconds(2000)));
+  for (int16_t raw = 1; raw <= 3; ++raw) feedback->enqueue(motor_status(0x30, raw));
+  std::this_thread::sleep_for(Dispatcher::kFeedbackMaxWait + milliseconds(100));  // the hold is over
+  feedback->enqueue(motor_status(0x30, 99));
+  ASSERT_TRUE(wheels_reach(1));
+  std::this_thread::sleep_for(milliseconds(20));
+  EXPECT_EQ(wheels(), std::vector<int>{99});
+  EXPECT_EQ(dispatcher->staleFeedbackDropped(), 3u);
+  dispatcher->stop();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("dispatch_thread: dropped 3 feedback frames that waited over 100 ms to be dispatched"),
+            std::string::npos)
+      << err;
 }
 
 TEST_F(DispatcherTest, AnIdleFirstQueueDoesNotHoldBackTheSecond) {
@@ -240,6 +283,7 @@ TEST(DispatcherThroughput, BurstsOfTwoQueuesArriveWholeAndInOrder) {
   codecs->setError(errors);
   std::vector<FrameSink> inputs;
   Dispatcher dispatcher;
+  dispatcher.setFeedbackMaxWait(std::chrono::seconds(60));  // pacing, not the bound, is tried here
   for (int q = 0; q < 2; ++q) {
     inputs.emplace_back(std::make_shared<FrameQueue>());
     dispatcher.addFeedbackInputQueue(inputs.back().queue());

@@ -145,6 +145,40 @@ TEST(Diagnostics, StreamsAreStaleUntilTheBodySpeaksThenAllIsOk) {
   EXPECT_EQ(node.process().stop(), 0);
 }
 
+// Twenty left arm frames at once are more than the stream keeps waiting: the
+// older ones are dropped, the left arm's status counts them and the node says
+// so in one line; the right arm's status counts none, and the fault report
+// streams, which have no read worker, carry no such key.
+TEST(Diagnostics, AStreamsStatusCountsTheFramesItDroppedAsStale) {
+  NodeUnderTest node("tavo_node", "TAVO_node", product_params("osprey", "osprey"));
+  Collector<DiagnosticArray> diagnostics("/diagnostics");
+  ASSERT_TRUE(diagnostics.connected());
+  BusPeer bus;
+  for (int i = 0; i < 20; ++i) bus.send("052##1 " + std::string(96, '0'));
+  const auto dropped = [](const DiagnosticArray& array, const std::string& status) {
+    const DiagnosticStatus* s = find(array, "TAVO_node: " + status);
+    if (!s) return -1;
+    for (const auto& kv : s->values) {
+      if (kv.key == "Frames dropped (stale)") return std::stoi(kv.value);
+    }
+    return -1;
+  };
+  DiagnosticArray counted;
+  EXPECT_TRUE(wait_for_array(
+      diagnostics, "TAVO_node", [&](const DiagnosticArray& a) { return dropped(a, "left arm feedback") >= 10; }, 5000ms,
+      &counted))
+      << describe(diagnostics.last());
+  EXPECT_LE(dropped(counted, "left arm feedback"), 19);
+  EXPECT_EQ(dropped(counted, "right arm feedback"), 0);
+  EXPECT_EQ(dropped(counted, "CAN bus"), 0);
+  EXPECT_EQ(dropped(counted, "left arm fault reports"), -1);
+  // Once the stream has been quiet for a second, the episode's one line.
+  EXPECT_TRUE(eventually([&] { return node.err_count("left_arm_read: dropped ") == 1; }, 4000ms))
+      << node.process().err();
+  EXPECT_EQ(node.process().stop(), 0);
+  EXPECT_EQ(node.err_count("left_arm_read: dropped "), 1u);
+}
+
 TEST(Diagnostics, AFaultWordIsAnErrorNamingTheJointAndItsWord) {
   NodeUnderTest node("tavo_node", "TAVO_node", product_params("osprey", "osprey"));
   Collector<DiagnosticArray> diagnostics("/diagnostics");

@@ -11,7 +11,7 @@ add_dependencies(msg_md5_test ${catkin_EXPORTED_TARGETS})
 
 # Integration runs start tavo_node / tavo_teleoperation as child processes.
 foreach(suite tavo_node_topology_test tavo_node_osprey_test tavo_node_kestrel_test tavo_teleoperation_test
-              tavo_node_shutdown_test)
+              tavo_node_shutdown_test realtime_mode_test)
   tavo_add_gtest(${suite} SOURCES ${suite}.cpp node_harness.cpp LIBS communication ${catkin_LIBRARIES} TIMEOUT 180)
   add_dependencies(${suite} tavo_node tavo_teleoperation ${catkin_EXPORTED_TARGETS})
 endforeach()

@@ -12,10 +12,12 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "communication_struct.h"
+#include "feedback_bound.h"
 #include "frame_signal.h"
 #include "utils.h"
 
@@ -90,9 +92,9 @@ inline std::shared_ptr<CAN_frame> make_command_frame(uint32_t can_id, std::vecto
   return frame;
 }
 
-// When a read worker may take its next frame: one frame per period, and an
-// eighth of a period sooner when the frame is already waiting (the catch-up),
-// so consecutive passes are at least seven eighths of a period apart. The
+// When a read worker may take what waits: one pass per period, and an eighth
+// of a period sooner when a frame is already waiting (the catch-up), so
+// consecutive passes are at least seven eighths of a period apart. The
 // catch-up drains a backlog left by a stall, which a controller sending at
 // exactly the worker's rate would otherwise keep for good; it also keeps the
 // passes in step with the frames' arrival once the backlog is gone, so frames
@@ -119,39 +121,53 @@ class ReadSchedule {
 constexpr std::chrono::seconds kIdleWorkerWake{1};
 
 // Read worker: sleeps until its stream's queue has a frame (push_data rings
-// the queue's FrameSignal), takes one frame per pass as ReadSchedule allows,
-// decodes and publishes it, until `stop` is raised. Frames shorter than
+// the queue's FrameSignal), and at each pass ReadSchedule allows decodes and
+// publishes the frames waiting, until `stop` is raised. Before each pass the
+// stream's backlog is cut to its bound (feedback_bound.h). Frames shorter than
 // `min_len` are dropped without a callback. A decoder that throws is reported
-// once per stream; the frame is dropped and the worker goes on.
+// once per stream; the frame is dropped and the worker goes on. The worker
+// listens to the queue before its thread starts, so no frame pushed after the
+// codec's constructor waits for the idle bound.
 template <class Record, class Decode>
-void run_read_worker(const char* thread_name, StopSignal& stop, const std::shared_ptr<FrameQueue>& queue,
-                     std::chrono::microseconds period, size_t min_len, Decode decode,
-                     const std::function<void(const Record&)>& publish) {
-  set_thread_name(thread_name);
+std::thread start_read_worker(const char* thread_name, StopSignal& stop, std::shared_ptr<FrameQueue> queue,
+                              std::chrono::microseconds period, size_t min_len, Decode decode,
+                              const std::function<void(const Record&)>& publish) {
   auto wakeup = std::make_shared<Wakeup>();
   FrameSignal::of(queue)->listen(wakeup);
   stop.attach(wakeup);
-  const auto waiting = [&queue] { return queue && queue->size_approx() > 0; };
-  ReadSchedule schedule(period);
-  bool reported = false;
-  while (!stop.raised()) {
-    if (!wakeup->wait_for([&] { return stop.raised() || waiting(); }, kIdleWorkerWake)) continue;
-    const auto pass = schedule.next_pass(ReadSchedule::Clock::now());
-    std::shared_ptr<CAN_frame> frame;
-    if (!stop.sleep_until(pass) || !queue->try_dequeue(frame)) continue;
-    if (frame && frame->data.size() >= min_len) {
-      try {
-        Record record = decode(frame);
-        if (publish) publish(record);
-      } catch (const std::exception& e) {
-        if (!reported) {
-          std::cerr << thread_name << ": " << e.what() << " (frame dropped; further errors of this stream not shown)"
-                    << std::endl;
-          reported = true;
+  return std::thread([thread_name, &stop, queue, period, min_len, decode, &publish, wakeup] {
+    set_thread_name(thread_name);
+    const auto waiting = [&queue] { return queue && queue->size_approx() > 0; };
+    ReadSchedule schedule(period);
+    FeedbackBound bound(thread_name, period);
+    bool reported = false;
+    while (!stop.raised()) {
+      bound.settle(ReadSchedule::Clock::now());
+      if (!wakeup->wait_for([&] { return stop.raised() || waiting(); }, kIdleWorkerWake)) continue;
+      const auto pass = schedule.next_pass(ReadSchedule::Clock::now());
+      if (!stop.sleep_until(pass)) continue;
+      bound.trim(*queue, pass);
+      // Every frame still waiting goes in this pass, oldest first: a stream at
+      // its read rate that the machine jittered loses nothing and lags no pass.
+      size_t taken = 0;
+      std::shared_ptr<CAN_frame> frame;
+      while (taken < bound.depth() && queue->try_dequeue(frame)) {
+        ++taken;
+        if (frame && frame->data.size() >= min_len) {
+          try {
+            Record record = decode(frame);
+            if (publish) publish(record);
+          } catch (const std::exception& e) {
+            if (!reported) {
+              std::cerr << thread_name << ": " << e.what()
+                        << " (frame dropped; further errors of this stream not shown)" << std::endl;
+              reported = true;
+            }
+          }
         }
+        frame.reset();
       }
+      if (taken > 0) schedule.passed(pass);
     }
-    frame.reset();
-    schedule.passed(pass);
-  }
+  });
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "communication_struct.h"
+#include "complaint_limiter.h"
 
 class ProtocolError {
  public:
@@ -16,8 +17,10 @@ class ProtocolError {
 
   void setRosPublishCallback(RosPublishCallback callback);
   // Decodes the frame and hands the report to the callback, if one is set.
+  // One caller at a time (the dispatch thread).
   void push_data(const std::shared_ptr<CAN_frame>& frame);
 
  private:
   RosPublishCallback rosPublishCallback_;
+  ComplaintLimiter short_frames_{"fault frames dropped for too few data bytes"};
 };

@@ -66,14 +66,12 @@ ProtocolArm::ProtocolArm(std::string product_word)
       RightArmSink_(RightArmPacketQueue),
       product(std::move(product_word)) {
   const auto decode = [this](const std::shared_ptr<CAN_frame>& f) { return decode_Arm(f); };
-  Left_Arm_read_thread = std::thread([this, decode] {
-    run_read_worker<ArmFeedback>("left_arm_read", stop_, LeftArmPacketQueue, 1000us, joint_feedback::kArmFeedbackLen,
-                                 decode, LeftArmRosPublishCallback_);
-  });
-  Right_Arm_read_thread = std::thread([this, decode] {
-    run_read_worker<ArmFeedback>("right_arm_read", stop_, RightArmPacketQueue, 1000us, joint_feedback::kArmFeedbackLen,
-                                 decode, RightArmRosPublishCallback_);
-  });
+  Left_Arm_read_thread =
+      start_read_worker<ArmFeedback>("left_arm_read", stop_, LeftArmPacketQueue, 1000us,
+                                     joint_feedback::kArmFeedbackLen, decode, LeftArmRosPublishCallback_);
+  Right_Arm_read_thread =
+      start_read_worker<ArmFeedback>("right_arm_read", stop_, RightArmPacketQueue, 1000us,
+                                     joint_feedback::kArmFeedbackLen, decode, RightArmRosPublishCallback_);
 }
 
 ProtocolArm::~ProtocolArm() {

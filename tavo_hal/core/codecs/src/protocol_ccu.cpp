@@ -12,16 +12,12 @@ ProtocolCCU::ProtocolCCU()
       bmsPacketQueue(std::make_shared<FrameQueue>()),
       imuSink_(imuPacketQueue),
       bmsSink_(bmsPacketQueue) {
-  imu_read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_imu>(
-        "imu_read", stop_, imuPacketQueue, 5000us, ccu_analysis::kImuFeedbackLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode_imu(f); }, imuRosPublishCallback_);
-  });
-  bms_read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_bms>(
-        "bms_read", stop_, bmsPacketQueue, 50000us, ccu_analysis::kBmsFeedbackLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode_bms(f); }, bmsRosPublishCallback_);
-  });
+  imu_read_thread = start_read_worker<serial_feedback_imu>(
+      "imu_read", stop_, imuPacketQueue, 5000us, ccu_analysis::kImuFeedbackLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode_imu(f); }, imuRosPublishCallback_);
+  bms_read_thread = start_read_worker<serial_feedback_bms>(
+      "bms_read", stop_, bmsPacketQueue, 50000us, ccu_analysis::kBmsFeedbackLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode_bms(f); }, bmsRosPublishCallback_);
   fan_thread = std::thread([this] { fan_control(); });
 }
 

@@ -10,16 +10,12 @@ ProtocolChassis::ProtocolChassis()
       remotePacketQueue(std::make_shared<FrameQueue>()),
       chassisSink_(chassisPacketQueue),
       remoteSink_(remotePacketQueue) {
-  chassis_read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_chassis>(
-        "chassis_read", stop_, chassisPacketQueue, 1000us, chassis_analysis::kChassisFeedbackLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode_chassis(f); }, chassisRosPublishCallback_);
-  });
-  remote_read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_remote>(
-        "remote_read", stop_, remotePacketQueue, 1000us, chassis_analysis::kRemoteFeedbackLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode_remote(f); }, remoteRosPublishCallback_);
-  });
+  chassis_read_thread = start_read_worker<serial_feedback_chassis>(
+      "chassis_read", stop_, chassisPacketQueue, 1000us, chassis_analysis::kChassisFeedbackLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode_chassis(f); }, chassisRosPublishCallback_);
+  remote_read_thread = start_read_worker<serial_feedback_remote>(
+      "remote_read", stop_, remotePacketQueue, 1000us, chassis_analysis::kRemoteFeedbackLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode_remote(f); }, remoteRosPublishCallback_);
 }
 
 ProtocolChassis::~ProtocolChassis() {

@@ -12,16 +12,12 @@ ProtocolHand::ProtocolHand()
       RightHandPacketQueue(std::make_shared<FrameQueue>()),
       LeftHandSink_(LeftHandPacketQueue),
       RightHandSink_(RightHandPacketQueue) {
-  Left_Hand_read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_hand>(
-        "left_hand_read", stop_, LeftHandPacketQueue, 2000us, hand_analysis::kFrameLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode_hand(f); }, LeftHandRosPublishCallback_);
-  });
-  Right_Hand_read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_hand>(
-        "right_hand_read", stop_, RightHandPacketQueue, 2000us, hand_analysis::kFrameLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode_hand(f); }, RightHandRosPublishCallback_);
-  });
+  Left_Hand_read_thread = start_read_worker<serial_feedback_hand>(
+      "left_hand_read", stop_, LeftHandPacketQueue, 2000us, hand_analysis::kFrameLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode_hand(f); }, LeftHandRosPublishCallback_);
+  Right_Hand_read_thread = start_read_worker<serial_feedback_hand>(
+      "right_hand_read", stop_, RightHandPacketQueue, 2000us, hand_analysis::kFrameLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode_hand(f); }, RightHandRosPublishCallback_);
 }
 
 ProtocolHand::~ProtocolHand() {

@@ -49,16 +49,12 @@ ProtocolTorso::ProtocolTorso(std::string product_word)
       serialSink_(serialPacketQueue),
       imuSink_(imuPacketQueue),
       product(std::move(product_word)) {
-  read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_torso>(
-        "torso_read", stop_, serialPacketQueue, 1000us, torso_analysis::kFeedbackLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode(f); }, rosPublishCallback_);
-  });
-  imu_read_thread = std::thread([this] {
-    run_read_worker<serial_feedback_imu>(
-        "torso_imu_read", stop_, imuPacketQueue, 1000us, torso_analysis::kImuFeedbackLen,
-        [this](const std::shared_ptr<CAN_frame>& f) { return decode_imu(f); }, ImurosPublishCallback_);
-  });
+  read_thread = start_read_worker<serial_feedback_torso>(
+      "torso_read", stop_, serialPacketQueue, 1000us, torso_analysis::kFeedbackLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode(f); }, rosPublishCallback_);
+  imu_read_thread = start_read_worker<serial_feedback_imu>(
+      "torso_imu_read", stop_, imuPacketQueue, 1000us, torso_analysis::kImuFeedbackLen,
+      [this](const std::shared_ptr<CAN_frame>& f) { return decode_imu(f); }, ImurosPublishCallback_);
 }
 
 ProtocolTorso::~ProtocolTorso() {

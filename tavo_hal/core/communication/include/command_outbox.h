@@ -20,6 +20,7 @@
 #include <string>
 
 #include "communication_struct.h"
+#include "drop_episode.h"
 
 class CommandOutbox {
  public:
@@ -62,7 +63,6 @@ class CommandOutbox {
   };
 
   void note_busy(Clock::time_point now);
-  void end_stale_episode(Clock::time_point now);
 
   const std::string tag_;
   const std::chrono::nanoseconds stale_after_;
@@ -70,6 +70,5 @@ class CommandOutbox {
   bool busy_ = false;
   bool full_reported_ = false;
   Clock::time_point busy_since_;
-  uint64_t episode_stale_ = 0;
-  Clock::time_point episode_start_;
+  DropEpisode stale_episode_;
 };

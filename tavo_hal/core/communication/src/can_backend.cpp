@@ -12,13 +12,14 @@
 namespace {
 // While the backend holds frames the device refused, it tries again this often.
 constexpr std::chrono::milliseconds kRetryBusy{1};
-// How soon the writer comes back while frames for a slow peer wait in the backend.
-constexpr std::chrono::microseconds kBacklogRetry{200};
 // Frames taken per writer pass; a full batch is followed by the next pass at once
 // (unless the device is busy).
 constexpr size_t kBatch = 64;
 // Frames still sent after stop(): what was queued before destruction goes out.
 constexpr size_t kFinalDrain = 1024;
+// The reader wakes the feedback queue's consumer at least once per this many
+// frames: a burst's first frames are on their way while the rest is read.
+constexpr size_t kRingEvery = 32;
 
 timespec to_timespec(std::chrono::nanoseconds d) {
   const auto ns = d.count() < 0 ? 0 : d.count();
@@ -104,6 +105,7 @@ void CanBackend::deliver(std::shared_ptr<CAN_frame> frame) {
   if (!feedback_) return;
   feedback_->enqueue(std::move(frame));
   received_.fetch_add(1, std::memory_order_relaxed);
+  if (++undelivered_ >= kRingEvery) frames_delivered();
 }
 
 bool CanBackend::send_fresh(CommandOutbox& outbox, const FrameBatch& frames,
@@ -139,7 +141,12 @@ void CanBackend::write_loop() {
     take(batch, kBatch);
     const bool holding = send(batch);
     if (batch.size() == kBatch && !holding) continue;
-    const auto longest = holding ? kRetryBusy : has_backlog() ? kBacklogRetry : kUnsignalledFrameDelay;
+    std::chrono::nanoseconds longest = kUnsignalledFrameDelay;
+    if (holding) {
+      longest = kRetryBusy;
+    } else if (backlog_retry() != std::chrono::nanoseconds::zero()) {
+      longest = backlog_retry();
+    }
     writer_wakeup_->wait_for(frames_waiting, longest);
   }
   take(batch, kFinalDrain);

@@ -46,10 +46,14 @@ class CanBackend {
   // True when `fd` became readable (or has an error pending) within `timeout`;
   // false on time-out or when stopping.
   bool wait_readable(int fd, std::chrono::nanoseconds timeout);
-  // Puts a received frame into the feedback queue; frames_delivered() then
-  // wakes its consumer, once for a whole burst.
+  // Puts a received frame into the feedback queue and wakes its consumer
+  // every kRingEvery frames, so that a socket that never runs dry does not
+  // hold frames back; frames_delivered() wakes it for the rest of a burst.
   void deliver(std::shared_ptr<CAN_frame> frame);
-  void frames_delivered() { feedback_signal_->notify(); }
+  void frames_delivered() {
+    undelivered_ = 0;
+    feedback_signal_->notify();
+  }
   void count_sent(uint64_t frames) { sent_.fetch_add(frames, std::memory_order_relaxed); }
   void count_kernel_drops(uint64_t frames) { kernel_drops_.fetch_add(frames, std::memory_order_relaxed); }
   void count_stale(uint64_t frames) { stale_.fetch_add(frames, std::memory_order_relaxed); }
@@ -69,10 +73,10 @@ class CanBackend {
   // again within a millisecond, also when the control queue stays empty. After
   // stop() one final call hands over what was still queued; it must not wait.
   virtual bool send(const FrameBatch& frames) = 0;
-  // True while sent frames wait inside the backend for a peer that could not
-  // take them yet: the writer then comes back soon instead of sleeping until
-  // the next frame. Writer thread only.
-  virtual bool has_backlog() const { return false; }
+  // While sent frames wait inside the backend for a peer that could not take
+  // them yet: how soon the writer comes back to try again instead of sleeping
+  // until the next frame; zero when nothing waits. Writer thread only.
+  virtual std::chrono::nanoseconds backlog_retry() const { return std::chrono::nanoseconds::zero(); }
   // For statistics(): "socketcan" or "virtual", what the device name stands
   // for, and whether frames can move right now. Called from any thread.
   virtual const char* kind() const = 0;
@@ -100,6 +104,7 @@ class CanBackend {
   std::atomic<uint64_t> refused_{0};
   std::atomic<uint64_t> kernel_drops_{0};
   std::atomic<uint64_t> stale_{0};
+  size_t undelivered_ = 0;  // reader thread only: enqueued since the last ring
   std::thread reader_;
   std::thread writer_;
 };

@@ -1,18 +1,19 @@
 #include "command_outbox.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <iostream>
 #include <utility>
 
 namespace {
-double seconds_between(CommandOutbox::Clock::time_point from, CommandOutbox::Clock::time_point to) {
-  return std::chrono::duration<double>(to - from).count();
+std::string milliseconds_text(std::chrono::nanoseconds d) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 }  // namespace
 
 CommandOutbox::CommandOutbox(std::string tag, std::chrono::nanoseconds stale_after)
-    : tag_(std::move(tag)), stale_after_(stale_after) {}
+    : tag_(tag),
+      stale_after_(stale_after),
+      stale_episode_(std::move(tag), "frames that waited over " + milliseconds_text(stale_after) + " ms to be sent") {}
 
 bool CommandOutbox::device_busy(int error) { return error == ENOBUFS || error == EAGAIN || error == EINTR; }
 
@@ -27,10 +28,7 @@ CommandOutbox::Pass CommandOutbox::flush(const SendFunction& send, Clock::time_p
     waiting_.pop_front();
     ++pass.stale;
   }
-  if (pass.stale > 0) {
-    if (episode_stale_ == 0) episode_start_ = now;
-    episode_stale_ += pass.stale;
-  }
+  stale_episode_.add(pass.stale, now);
   while (!waiting_.empty()) {
     const int error = send(*waiting_.front().frame);
     if (device_busy(error)) {
@@ -44,12 +42,12 @@ CommandOutbox::Pass CommandOutbox::flush(const SendFunction& send, Clock::time_p
       continue;
     }
     ++pass.sent;
-    end_stale_episode(now);
+    stale_episode_.end(now);
   }
   return pass;
 }
 
-void CommandOutbox::finish(Clock::time_point now) { end_stale_episode(now); }
+void CommandOutbox::finish(Clock::time_point now) { stale_episode_.end(now); }
 
 void CommandOutbox::note_busy(Clock::time_point now) {
   if (!busy_) {
@@ -59,18 +57,7 @@ void CommandOutbox::note_busy(Clock::time_point now) {
   }
   if (!full_reported_ && now - busy_since_ > kFullReportAfter) {
     std::cerr << tag_ << ": transmit queue full for over a second; frames that wait over "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(stale_after_).count()
-              << " ms are dropped, never sent late" << std::endl;
+              << milliseconds_text(stale_after_) << " ms are dropped, never sent late" << std::endl;
     full_reported_ = true;
   }
-}
-
-void CommandOutbox::end_stale_episode(Clock::time_point now) {
-  if (episode_stale_ == 0) return;
-  char span[32];
-  std::snprintf(span, sizeof span, "%.2f", seconds_between(episode_start_, now));
-  std::cerr << tag_ << ": dropped " << episode_stale_ << " frames that waited over "
-            << std::chrono::duration_cast<std::chrono::milliseconds>(stale_after_).count() << " ms to be sent, over "
-            << span << " s" << std::endl;
-  episode_stale_ = 0;
 }

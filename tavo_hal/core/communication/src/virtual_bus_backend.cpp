@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include <map>
 
 #include "can_backend.h"
+#include "complaint_limiter.h"
 #include "vbus_datagram.h"
 
 namespace {
@@ -35,6 +37,10 @@ constexpr int kSendBuffer = 4 * 1024 * 1024;
 constexpr std::chrono::seconds kRescanPeriod{1};
 constexpr std::chrono::seconds kReadWait{1};
 constexpr const char* kSuffix = ".sock";
+// While frames for a slow peer wait, the writer tries again after this long,
+// doubling while nothing leaves, up to the longest.
+constexpr std::chrono::nanoseconds kBacklogRetryFirst = std::chrono::microseconds(200);
+constexpr std::chrono::nanoseconds kBacklogRetryLongest = std::chrono::milliseconds(10);
 
 bool is_socket_name(const std::string& name) {
   const size_t n = std::strlen(kSuffix);
@@ -159,7 +165,9 @@ class VirtualBusBackend : public CanBackend {
         frames.clear();
         if (static_cast<size_t>(n) > datagram.size() ||
             !vbus_datagram::decode(datagram, static_cast<size_t>(n), realtime_seconds(), frames)) {
-          std::cerr << tag() << ": virtual bus: malformed datagram of " << n << " bytes ignored" << std::endl;
+          if (malformed_.admit()) {
+            std::cerr << tag() << ": virtual bus: malformed datagram of " << n << " bytes ignored" << std::endl;
+          }
           continue;
         }
         for (auto& frame : frames) deliver(std::move(frame));
@@ -173,10 +181,13 @@ class VirtualBusBackend : public CanBackend {
     if (sock_ < 0) return false;  // not on a bus: frames are discarded
     count_sent(frames.size());
     if (!frames.empty() || std::chrono::steady_clock::now() - last_scan_ > kRescanPeriod) follow_directory();
+    bool progress = false;
     for (auto it = peers_.begin(); it != peers_.end();) {
       queue_for(it->first, it->second, frames);
-      it = flush(it->first, it->second) ? std::next(it) : peers_.erase(it);
+      it = flush(it->first, it->second, progress) ? std::next(it) : peers_.erase(it);
     }
+    // A peer that stopped reading is tried less and less often, not thousands of times a second.
+    backlog_retry_ = progress ? kBacklogRetryFirst : std::min(2 * backlog_retry_, kBacklogRetryLongest);
     return false;
   }
 
@@ -184,11 +195,11 @@ class VirtualBusBackend : public CanBackend {
   std::string bus_name() const override { return bus_dir_; }
   bool is_open() const override { return sock_ >= 0; }
 
-  bool has_backlog() const override {
+  std::chrono::nanoseconds backlog_retry() const override {
     for (const auto& peer : peers_) {
-      if (!peer.second.backlog.empty()) return true;
+      if (!peer.second.backlog.empty()) return backlog_retry_;
     }
-    return false;
+    return std::chrono::nanoseconds::zero();
   }
 
   void queue_for(const std::string& name, Peer& peer, const FrameBatch& frames) {
@@ -204,8 +215,8 @@ class VirtualBusBackend : public CanBackend {
   }
 
   // Sends the peer's backlog until it is empty or the peer cannot take more;
-  // false when the peer is gone.
-  bool flush(const std::string& name, Peer& peer) {
+  // false when the peer is gone. `progress` is set when a datagram left.
+  bool flush(const std::string& name, Peer& peer, bool& progress) {
     while (!peer.backlog.empty()) {
       vbus_datagram::start(datagram_);
       size_t count = 0;
@@ -213,6 +224,7 @@ class VirtualBusBackend : public CanBackend {
       const ssize_t n = sendto(sock_, datagram_.data(), datagram_.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                reinterpret_cast<const sockaddr*>(&peer.addr), sizeof peer.addr);
       if (n >= 0) {
+        progress = true;
         peer.backlog.erase(peer.backlog.begin(), peer.backlog.begin() + static_cast<std::ptrdiff_t>(count));
         peer.overflow_reported = false;
         continue;
@@ -239,6 +251,9 @@ class VirtualBusBackend : public CanBackend {
   std::map<std::string, Peer> peers_;
   std::chrono::steady_clock::time_point last_scan_;
   std::vector<uint8_t> datagram_;
+  std::chrono::nanoseconds backlog_retry_ = kBacklogRetryFirst;
+  // Reader thread only.
+  ComplaintLimiter malformed_{"CAN_Interface: virtual bus: malformed datagrams ignored"};
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "MAP_MODULE.h"
 #include "codecs.h"
 #include "communication_struct.h"
+#include "drop_episode.h"
 #include "frame_signal.h"
 
 class Dispatcher {
@@ -47,6 +49,17 @@ class Dispatcher {
   // Queues the frame for the bus; dropped while no control queue is set.
   void pushControlPacket(std::shared_ptr<CAN_frame> frame);
 
+  // Feedback frames that waited longer than this in the merged queue are
+  // dropped, not dispatched: by then each stream's own bound (feedback_bound.h)
+  // would drop them anyway, and a fault report that late describes a body that
+  // is no longer there. The same bound as for commands, so the merged queue
+  // never holds more than 100 ms of what the bus carries.
+  static constexpr std::chrono::milliseconds kFeedbackMaxWait{100};
+  // Another bound, for tests and benchmarks of pacing (the drop line names 100 ms); before start().
+  void setFeedbackMaxWait(std::chrono::nanoseconds bound) { feedback_max_wait_ = bound; }
+  // Feedback frames dropped for the bound since start; any thread.
+  uint64_t staleFeedbackDropped() const { return stale_dropped_.load(std::memory_order_relaxed); }
+
   // Thread bodies, run by start().
   void CombineFeedbackQueues();
   void startDispatch();
@@ -66,9 +79,15 @@ class Dispatcher {
   std::string getModuleFromCANID(uint32_t can_id) const;
   void DispatchToProtocol(std::shared_ptr<CAN_frame> frame);
 
+  // A frame in the merged queue, with when the combine thread moved it there.
+  struct Merged {
+    std::shared_ptr<CAN_frame> frame;
+    std::chrono::steady_clock::time_point moved;
+  };
+
   std::shared_ptr<FrameQueue> control_queue_;
   std::vector<std::shared_ptr<FrameQueue>> input_queues_;
-  std::shared_ptr<FrameQueue> final_input_queue_;
+  std::shared_ptr<moodycamel::ConcurrentQueue<Merged>> final_input_queue_;
   std::shared_ptr<ModuleManager> module_manager_;
   std::shared_ptr<CodecSet> codecSet_;
   std::atomic<bool> running_;
@@ -82,4 +101,7 @@ class Dispatcher {
   std::shared_ptr<Wakeup> combine_wakeup_;
   // The control queue with its signal, which wakes the bus writer.
   FrameSink control_sink_;
+  std::chrono::nanoseconds feedback_max_wait_ = kFeedbackMaxWait;
+  std::atomic<uint64_t> stale_dropped_{0};
+  DropEpisode stale_episode_;  // dispatch thread only
 };

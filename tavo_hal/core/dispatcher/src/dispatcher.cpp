@@ -13,14 +13,18 @@ void say(const char* line) { std::cout << (std::string(line) + '\n') << std::flu
 // bus, few enough that a flooded queue does not hold back the others for long.
 constexpr size_t kMaxFramesPerPass = 4096;
 constexpr size_t kBulk = 64;
+// An episode of dropped feedback ends after this long without a drop.
+constexpr std::chrono::seconds kDropQuiet{1};
 }  // namespace
 
 Dispatcher::Dispatcher()
-    : final_input_queue_(std::make_shared<FrameQueue>()),
+    : final_input_queue_(std::make_shared<moodycamel::ConcurrentQueue<Merged>>()),
       module_manager_(std::make_shared<ModuleManager>()),
       running_(false),
       control_link_(std::make_shared<ControlLink>()),
-      combine_wakeup_(std::make_shared<Wakeup>()) {
+      combine_wakeup_(std::make_shared<Wakeup>()),
+      stale_episode_("dispatch_thread", "feedback frames that waited over " + std::to_string(kFeedbackMaxWait.count()) +
+                                            " ms to be dispatched") {
   say("init dispatcher");
   control_link_->target = this;
   canIDToDevice = {
@@ -114,6 +118,7 @@ void Dispatcher::CombineFeedbackQueues() {
     return false;
   };
   std::shared_ptr<CAN_frame> bulk[kBulk];
+  Merged merged[kBulk];
   while (running_) {
     size_t moved = 0;
     for (const auto& queue : input_queues_) {
@@ -121,7 +126,9 @@ void Dispatcher::CombineFeedbackQueues() {
       while (from_queue < kMaxFramesPerPass) {
         const size_t got = queue->try_dequeue_bulk(bulk, kBulk);
         if (got == 0) break;
-        final_input_queue_->enqueue_bulk(std::make_move_iterator(bulk), got);
+        const auto now = std::chrono::steady_clock::now();
+        for (size_t i = 0; i < got; ++i) merged[i] = Merged{std::move(bulk[i]), now};
+        final_input_queue_->enqueue_bulk(std::make_move_iterator(merged), got);
         from_queue += got;
       }
       moved += from_queue;
@@ -137,17 +144,29 @@ void Dispatcher::CombineFeedbackQueues() {
   }
 }
 
+// What waited in the merged queue longer than its bound (a dispatch thread
+// that was kept from running, a flood it cannot keep up with) is dropped and
+// counted; each stream's own bound then keeps what gets published young.
 void Dispatcher::startDispatch() {
   set_thread_name("dispatch_thread");
   while (running_) {
+    stale_episode_.end_if_quiet(std::chrono::steady_clock::now(), kDropQuiet);
     {
       std::unique_lock<std::mutex> lock(data_mutex);
       data_condition_.wait(lock, [this] { return final_input_queue_->size_approx() != 0 || !running_; });
     }
-    if (!running_) return;
-    std::shared_ptr<CAN_frame> frame;
-    if (final_input_queue_->try_dequeue(frame)) DispatchToProtocol(std::move(frame));
+    if (!running_) break;
+    Merged next;
+    if (!final_input_queue_->try_dequeue(next)) continue;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - next.moved > feedback_max_wait_) {
+      stale_dropped_.fetch_add(1, std::memory_order_relaxed);
+      stale_episode_.add(1, now);
+      continue;
+    }
+    DispatchToProtocol(std::move(next.frame));
   }
+  stale_episode_.end(std::chrono::steady_clock::now());
 }
 
 std::string Dispatcher::getModuleFromCANID(uint32_t can_id) const {
