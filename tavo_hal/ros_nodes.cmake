@@ -23,3 +23,5 @@ add_dependencies(node_glue ${catkin_EXPORTED_TARGETS})
 
 tavo_add_program(tavo_node ROS SOURCES main.cpp LIBS node_glue)
 tavo_add_program(tavo_teleoperation ROS SOURCES tavo_teleoperation.cpp LIBS node_glue)
+# robot_state_publisher for a URDF file named on the command line (launch/ros_tools.launch).
+tavo_add_script_program(tavo_state_publisher SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/scripts/tavo_state_publisher.sh)
