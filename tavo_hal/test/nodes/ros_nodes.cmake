@@ -5,6 +5,7 @@ set(NODE_INCLUDE ${PROJECT_SOURCE_DIR}/node/include)
 tavo_add_gtest(node_math_test SOURCES node_math_test.cpp)
 target_include_directories(node_math_test PRIVATE ${NODE_INCLUDE})
 tavo_add_gtest(body_health_test SOURCES body_health_test.cpp LIBS body_health self_check)
+tavo_add_gtest(node_model_test SOURCES node_model_test.cpp LIBS node_model)
 
 tavo_add_gtest(msg_md5_test SOURCES msg_md5_test.cpp LIBS ${catkin_LIBRARIES})
 add_dependencies(msg_md5_test ${catkin_EXPORTED_TARGETS})
