@@ -3,9 +3,9 @@
 #include <ros/ros.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <iostream>
 
+#include "number_text.h"
 #include "product_table.h"
 
 namespace node_setup {
@@ -27,13 +27,9 @@ double read_non_negative(const ros::NodeHandle& nh, const char* program, const c
     case XmlRpc::XmlRpcValue::TypeDouble:
       number = static_cast<double>(value);
       break;
-    case XmlRpc::XmlRpcValue::TypeString: {
-      const std::string text = value;
-      char* end = nullptr;
-      const double parsed = std::strtod(text.c_str(), &end);
-      if (!text.empty() && *end == '\0') number = parsed;
+    case XmlRpc::XmlRpcValue::TypeString:
+      number = number_text::parse_finite(static_cast<std::string>(value)).value_or(number);
       break;
-    }
     default:
       break;
   }

@@ -25,8 +25,10 @@ using namespace std::chrono_literals;
 // ready() once its dispatcher runs. Stopped with SIGINT on destruction.
 class NodeUnderTest {
  public:
+  // `structured` adds parameters that are not plain strings (lists, numbers).
   NodeUnderTest(const std::string& program, const std::string& node_name,
-                const std::map<std::string, std::string>& params);
+                const std::map<std::string, std::string>& params,
+                const std::map<std::string, XmlRpc::XmlRpcValue>& structured = {});
   // Shows the end of the node's standard error when a test has failed.
   ~NodeUnderTest();
   ChildProcess& process() { return *process_; }
