@@ -5,7 +5,8 @@
 # listens on the bus and on every feedback topic and matches frames with
 # messages. Also: tavo_node's CPU share idle and under load, in total and per
 # thread, and its peak memory.
-# Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS)
+# Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS, NODE_ARGS: more private
+# parameters for tavo_node, e.g. NODE_ARGS=_joint_states_rate:=0)
 set -euo pipefail
 export PATH=/usr/bin:/bin:$PATH
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -40,7 +41,8 @@ use_private_ros_and_bus "$run_dir" || {
 
 start_ros_master "$port" /dev/null "$run_dir/stderr.log"
 mapfile -t params < <(node_params "$root/tavo_hal/config/kestrel.yaml")
-start "$run_dir/node.out" "$bin/tavo_node" "${params[@]}"
+read -ra node_args <<<"${NODE_ARGS:-}"
+start "$run_dir/node.out" "$bin/tavo_node" "${params[@]}" "${node_args[@]}"
 node=$started
 start "$run_dir/probe.out" "$bin/frame_path_probe" "$command_seconds"
 probe=$started

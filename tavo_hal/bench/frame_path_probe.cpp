@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -177,6 +178,10 @@ int main(int argc, char** argv) {
     subs.push_back(subscribe(nh, s, received));
     feedback_ids.push_back(s.can_id);
   }
+  // A client of joint_states too, when the node publishes it: its messages are only counted.
+  std::atomic<uint64_t> joint_states{0};
+  subs.push_back(nh.subscribe<sensor_msgs::JointState>(
+      "/joint_states", 100, [&joint_states](const sensor_msgs::JointState::ConstPtr&) { ++joint_states; }));
   std::vector<ros::Publisher> commands;
   for (const auto& path : kCommandPaths) commands.push_back(nh.advertise<tavo_msg::motor_control>(path.topic, 100));
   ros::AsyncSpinner spinner(2);
@@ -186,7 +191,7 @@ int main(int argc, char** argv) {
   while (ros::ok()) {
     bool connected = true;
     for (const auto& pub : commands) connected = connected && pub.getNumSubscribers() > 0;
-    for (const auto& sub : subs) connected = connected && sub.getNumPublishers() > 0;
+    for (size_t i = 0; i < std::size(kStreams); ++i) connected = connected && subs[i].getNumPublishers() > 0;
     if (connected) break;
     ros::WallDuration(0.05).sleep();
   }
@@ -210,6 +215,7 @@ int main(int argc, char** argv) {
     std::printf("%-32s 0x%03X %8zu %8zu %6zd %9.3f %9.3f %9.3f\n", s.topic, s.can_id, frames.size(), messages.size(),
                 static_cast<ssize_t>(frames.size()) - static_cast<ssize_t>(messages.size()), l.p50, l.p99, l.max);
   }
+  std::printf("/joint_states messages received: %llu\n", static_cast<unsigned long long>(joint_states.load()));
   std::fflush(stdout);
 
   if (command_seconds > 0) {

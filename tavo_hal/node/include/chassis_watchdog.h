@@ -22,15 +22,13 @@ class ChassisWatchdog {
 
   double timeout() const { return timeout_; }
   uint64_t stops() const { return stops_; }
-  // Whether the last thing sent was the stop, and when.
+  // Whether the last thing sent was the stop.
   bool stopped() const { return stopped_; }
-  double stop_time() const { return stop_time_; }
 
  private:
   double timeout_;
   std::optional<chassis_control_command> last_;
   double last_time_ = 0;
   bool stopped_ = false;
-  double stop_time_ = 0;
   uint64_t stops_ = 0;
 };

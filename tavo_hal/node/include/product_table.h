@@ -3,7 +3,6 @@
 // The only place that tells the product words apart; ROS-free.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -12,8 +11,6 @@ namespace product_table {
 
 // The parts that report joint positions.
 enum class Part { kLeftArm, kRightArm, kLeftGripper, kRightGripper, kTorso, kLeftHand, kRightHand, kChassis };
-constexpr std::array<Part, 8> kAllParts = {Part::kLeftArm, Part::kRightArm, Part::kLeftGripper, Part::kRightGripper,
-                                           Part::kTorso,   Part::kLeftHand, Part::kRightHand,   Part::kChassis};
 
 // "left_arm": the part's key under joint_names in the product's YAML.
 const char* part_key(Part part);
@@ -36,8 +33,5 @@ struct Product {
 const Product& product(const std::string& word);
 // "osprey, ospreyt, kestrel, kestrelt"
 std::string known_words();
-
-// Whether the whole body of `product` reports `part`.
-bool reports(const Product& product, Part part);
 
 }  // namespace product_table

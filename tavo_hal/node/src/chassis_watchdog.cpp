@@ -19,7 +19,6 @@ void ChassisWatchdog::on_command(const chassis_control_command& command, double 
 std::optional<chassis_control_command> ChassisWatchdog::poll(double now) {
   if (!last_ || stopped_ || now - last_time_ < timeout_) return std::nullopt;
   stopped_ = true;
-  stop_time_ = now;
   ++stops_;
   chassis_control_command stop = *last_;
   stop.v_des.assign(stop.v_des.size(), 0.0f);

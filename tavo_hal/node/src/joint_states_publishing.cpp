@@ -55,6 +55,7 @@ void JointStatesPublishing::start() {
 }
 
 void JointStatesPublishing::publish() {
+  if (publisher_.getNumSubscribers() == 0) return;  // nobody listens: nothing to gather
   JointSample sample;
   board_.collect(body_health::steady_seconds(), sample);
   if (sample.name.empty()) return;

@@ -54,17 +54,4 @@ std::string known_words() {
   return words;
 }
 
-bool reports(const Product& product, Part part) {
-  switch (part) {
-    case Part::kLeftGripper:
-    case Part::kRightGripper:
-      return product.gripper_feedback;
-    case Part::kLeftHand:
-    case Part::kRightHand:
-      return product.hands;
-    default:
-      return true;
-  }
-}
-
 }  // namespace product_table
