@@ -1,11 +1,13 @@
 // tavo_node with Debian's ROS tools as real clients, on a private master and
 // virtual bus with body_sim: robot_state_publisher turns joint_states into
 // /tf with the shipped URDF, rosdiagnostic and diagnostic_aggregator read
-// /diagnostics, sensor_msgs/BatteryState carries the battery; the chassis
-// watchdog on the bus; bad joint names, URDF paths and timeouts.
+// /diagnostics, sensor_msgs/BatteryState carries the battery, the IMU
+// messages their frames; the chassis watchdog on the bus; bad joint names,
+// URDF paths and timeouts.
 #include <diagnostic_msgs/DiagnosticArray.h>
 #include <gtest/gtest.h>
 #include <sensor_msgs/BatteryState.h>
+#include <sensor_msgs/Imu.h>
 #include <sensor_msgs/JointState.h>
 #include <tavo_msg/bms.h>
 #include <tavo_msg/motor_control.h>
@@ -77,7 +79,10 @@ tavo_msg::motor_control motor_command(std::vector<float> p, std::vector<float> v
 class WithRosTools : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    node_ = std::make_unique<NodeUnderTest>("tavo_node", "TAVO_node", product_params("osprey", "osprey"));
+    auto params = product_params("osprey", "osprey");
+    params["imu_torso_frame_id"] = "torso_imu_link";
+    params["imu_chassis_frame_id"] = "ccu_imu_link";
+    node_ = std::make_unique<NodeUnderTest>("tavo_node", "TAVO_node", params);
     body_ = std::make_unique<ChildProcess>(tavo_program("body_sim"), std::vector<std::string>{"--product", "osprey"});
     state_publisher_ = std::make_unique<ChildProcess>(
         tavo_program("tavo_state_publisher"),
@@ -198,6 +203,15 @@ TEST_F(WithRosTools, BatteryStateKeepsTheFramesHundredths) {
   EXPECT_TRUE(state.present);
   EXPECT_TRUE(std::isnan(state.capacity) && std::isnan(state.charge) && std::isnan(state.design_capacity));
   EXPECT_EQ(state.power_supply_status, sensor_msgs::BatteryState::POWER_SUPPLY_STATUS_UNKNOWN);
+}
+
+TEST_F(WithRosTools, TheImuMessagesCarryTheConfiguredFrames) {
+  Collector<sensor_msgs::Imu> torso("/tavo/imu_torso");
+  Collector<sensor_msgs::Imu> chassis("/tavo/imu_chassis");
+  ASSERT_TRUE(torso.wait(1, 5000ms));
+  ASSERT_TRUE(chassis.wait(1, 5000ms));
+  EXPECT_EQ(torso.last().header.frame_id, "torso_imu_link");
+  EXPECT_EQ(chassis.last().header.frame_id, "ccu_imu_link");
 }
 
 TEST(BadToolInput, AJointNamesListOfTheWrongLengthLeavesThatPartOutWithOneLine) {
