@@ -62,10 +62,12 @@ test-socketcan: build
 bench: build-release
 	tavo_hal/scripts/bench.sh build-release
 
-demo: setup-demo
+# RVIZ=1 adds robot_state_publisher and RViz on the simulated body (installed only then).
+demo:
+	@tavo_hal/scripts/setup.sh $(if $(filter 1,$(RVIZ)),demo-rviz,demo)
 	$(call configure,build,-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 	cmake --build build -j$(JOBS) --target $(DEMO_PROGRAMS)
-	tavo_hal/scripts/demo.sh build $(DURATION)
+	RVIZ=$(RVIZ) tavo_hal/scripts/demo.sh build $(DURATION)
 
 soak: build
 	cmake --build build -j$(JOBS) --target soak_commander

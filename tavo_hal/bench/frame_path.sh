@@ -5,12 +5,14 @@
 # listens on the bus and on every feedback topic and matches frames with
 # messages. Also: tavo_node's CPU share idle and under load, in total and per
 # thread, and its peak memory.
-# Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS, STRESS, REALTIME, FLOOD)
+# Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS, STRESS, REALTIME, FLOOD,
+# NODE_ARGS)
 #   STRESS=N    N CPU hogs (stress-ng --cpu N) beside it while body_sim plays
 #   REALTIME=1  tavo_node with its real-time parameters, body_sim and the probe at SCHED_FIFO (the body
 #               is hardware on a robot, and its controller would be real-time too)
 #   FLOOD=X     body_sim at X times the design rates; tavo_node's resident memory every 5 s and the age of
 #               the left arm messages (the probe swings that arm), instead of the command phase
+#   NODE_ARGS   more private parameters for tavo_node, e.g. NODE_ARGS=_joint_states_rate:=0
 set -euo pipefail
 export PATH=/usr/bin:/bin:$PATH
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -66,7 +68,8 @@ use_private_ros_and_bus "$run_dir" || {
 start_ros_master "$port" /dev/null "$run_dir/stderr.log"
 mapfile -t params < <(node_params "$root/tavo_hal/config/kestrel.yaml")
 [ "$realtime" = 1 ] && params+=("_realtime_priority:=$node_priority" _lock_memory:=true)
-start "$run_dir/node.out" "$bin/tavo_node" "${params[@]}"
+read -ra node_args <<<"${NODE_ARGS:-}"
+start "$run_dir/node.out" "$bin/tavo_node" "${params[@]}" "${node_args[@]}"
 node=$started
 start "$run_dir/probe.out" "${fifo[@]}" "$bin/frame_path_probe" "$command_seconds" ${flood:+--sweep}
 probe=$started

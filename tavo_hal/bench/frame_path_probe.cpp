@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -260,6 +261,10 @@ int main(int argc, char** argv) {
     subs.push_back(subscribe(nh, s, received));
     feedback_ids.push_back(s.can_id);
   }
+  // A client of joint_states too, when the node publishes it: its messages are only counted.
+  std::atomic<uint64_t> joint_states{0};
+  subs.push_back(nh.subscribe<sensor_msgs::JointState>(
+      "/joint_states", 100, [&joint_states](const sensor_msgs::JointState::ConstPtr&) { ++joint_states; }));
   subs.push_back(nh.subscribe<sensor_msgs::JointState>(
       "/tavo/feedback_arm_left", 1000,
       [&arm_sweep](const boost::shared_ptr<const sensor_msgs::JointState>& m) { arm_sweep.message(*m); }));
@@ -275,7 +280,7 @@ int main(int argc, char** argv) {
   while (ros::ok()) {
     bool connected = true;
     for (const auto& pub : commands) connected = connected && pub.getNumSubscribers() > 0;
-    for (const auto& sub : subs) connected = connected && sub.getNumPublishers() > 0;
+    for (size_t i = 0; i < std::size(kStreams); ++i) connected = connected && subs[i].getNumPublishers() > 0;
     if (connected) break;
     ros::WallDuration(0.05).sleep();
   }
@@ -318,6 +323,7 @@ int main(int argc, char** argv) {
         "ms  max %.3f ms\n",
         age.matched, age.p50, age.p99, age.max);
   }
+  std::printf("/joint_states messages received: %llu\n", static_cast<unsigned long long>(joint_states.load()));
   std::fflush(stdout);
 
   if (command_seconds > 0) {

@@ -3,7 +3,8 @@
 # on a private virtual bus, and demo_view showing every feedback topic's rate
 # and a sample once a second. After 3 s the left arm gets a new position.
 # With REPLAY=FILE a bus log (can_record or candump -L) plays in a loop
-# instead of body_sim, and no command is sent.
+# instead of body_sim, and no command is sent. With RVIZ=1 robot_state_publisher
+# turns joint_states into /tf with the simulated body's URDF and RViz shows it.
 # Usage: demo.sh BUILD_DIR [DURATION]   (DURATION 0: until Ctrl+C; PRODUCT=osprey by default)
 # The programs come from BUILD_DIR/devel/lib/tavo_hal, or from TAVO_BIN_DIR when set (a catkin workspace keeps
 # its devel space beside the build folder).
@@ -15,6 +16,7 @@ build=${1:-build}
 duration=${2:-0}
 product=${PRODUCT:-osprey}
 replay=${REPLAY:-}
+rviz=${RVIZ:-}
 bin=${TAVO_BIN_DIR:-$build/devel/lib/tavo_hal}
 config=$root/tavo_hal/config/$product.yaml
 
@@ -27,7 +29,9 @@ if [ -n "$replay" ]; then
   [ -r "$replay" ] || { echo "demo: cannot read the bus log REPLAY=$replay" >&2; exit 2; }
   replay=$(cd "$(dirname "$replay")" && pwd)/$(basename "$replay")
 fi
-for program in body_sim can_replay tavo_node demo_view; do
+programs=(body_sim can_replay tavo_node demo_view)
+[ "$rviz" = 1 ] && programs+=(tavo_state_publisher)
+for program in "${programs[@]}"; do
   [ -x "$bin/$program" ] || { echo "demo: $bin/$program is missing; run make build first" >&2; exit 2; }
 done
 
@@ -68,6 +72,14 @@ if [ -n "$replay" ]; then
 else
   start_program "$log" "$log" "$bin/body_sim" --product "$product"
   log_started body_sim
+fi
+if [ "$rviz" = 1 ]; then
+  start_program "$log" "$log" "$bin/tavo_state_publisher" "$root/tavo_hal/config/simulated_body.urdf" \
+    __name:=robot_state_publisher
+  log_started robot_state_publisher
+  start_program "$log" "$log" rviz -d "$root/tavo_hal/config/simulated_body.rviz"
+  log_started rviz
+  echo "demo: RViz shows the simulated body; the left arm moves when the command goes out"
 fi
 # In the foreground, so that Ctrl+C reaches it; the trap then stops the rest.
 (

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages one use of tavo needs. Idempotent: does nothing when all are present.
-# Usage: setup.sh [host|demo|arm64]
+# Usage: setup.sh [host|demo|demo-rviz|arm64]
 #   demo   building and running the product (what `make demo` needs)
+#   demo-rviz  that, plus robot_state_publisher and RViz (`make demo RVIZ=1`)
 #   host   that, plus the tests, benchmarks and fuzzing (the default: `make setup`)
 #   arm64  the cross toolchain and emulator for `make build-arm64`, with the arm64 package lists
 set -euo pipefail
@@ -15,13 +16,19 @@ demo=(
 )
 case $set_name in
   demo) packages=("${demo[@]}") ;;
+  demo-rviz) packages=("${demo[@]}" ros-robot-state-publisher rviz) ;;
   host)
+    # Beside the tests' own needs, the ROS tools the launch files start and the tests use as real clients:
+    # robot_state_publisher and tf2_ros (/tf), diagnostic_aggregator (with its plugin description in the -dev
+    # package) and rosdiagnostic (/diagnostics on the command line).
     packages=("${demo[@]}" python3-rostest python3-rostopic python3-sensor-msgs python3-catkin-pkg rosbash
+      ros-robot-state-publisher libtf2-ros-dev python3-diagnostic-msgs rosdiagnostic libdiagnostic-aggregator-tools
+      libdiagnostic-aggregator-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev
       qemu-system-x86 busybox-static can-utils iproute2 python3-can stress-ng util-linux) ;;
   arm64) packages=(g++-aarch64-linux-gnu qemu-user-static) ;;
   *)
-    echo "setup: unknown package set '$set_name' (host, demo or arm64)" >&2
+    echo "setup: unknown package set '$set_name' (host, demo, demo-rviz or arm64)" >&2
     exit 2 ;;
 esac
 

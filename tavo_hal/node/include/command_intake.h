@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "chassis_command_watchdog.h"
 #include "communication_struct.h"
 #include "protocol_arm.h"
 #include "protocol_ccu.h"
@@ -41,8 +42,10 @@ hand_control_command hand_command(const tavo_msg::motor_control& message);
 // Gripper motor command for a wanted opening (Newton solution, fixed gains).
 gripper_control_command gripper_position_command(float opening);
 
+// Through `watchdog` when there is one, else straight to the codec.
 ros::Subscriber subscribe_chassis(ros::NodeHandle& nh, const std::string& topic,
-                                  const std::shared_ptr<ProtocolChassis>& codec);
+                                  const std::shared_ptr<ProtocolChassis>& codec,
+                                  ChassisCommandWatchdog* watchdog = nullptr);
 ros::Subscriber subscribe_torso(ros::NodeHandle& nh, const std::string& topic,
                                 const std::shared_ptr<ProtocolTorso>& codec);
 // side: "LEFT_ARM" / "RIGHT_ARM".

@@ -2,6 +2,7 @@
 // orientation quaternion and the battery units. ROS-free.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -26,5 +27,11 @@ inline float battery_amperes(int16_t raw) { return static_cast<float>(raw / 100)
 
 // Remaining capacity in percent of the pack's 3500 raw units.
 inline float battery_percent(int16_t raw) { return static_cast<float>(raw * 100 / 3500.0); }
+
+// Full resolution, as the frame carries them: hundredths of volts and amperes,
+// and the charge as a fraction of the pack's 3500 raw units, kept within 0..1.
+inline float battery_volts_exact(int16_t raw) { return raw / 100.0f; }
+inline float battery_amperes_exact(int16_t raw) { return raw / 100.0f; }
+inline float battery_fraction(int16_t raw) { return static_cast<float>(std::min(1.0, std::max(0.0, raw / 3500.0))); }
 
 }  // namespace feedback_math

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <ros/publisher.h>
+#include <sensor_msgs/BatteryState.h>
 #include <sensor_msgs/Imu.h>
 #include <sensor_msgs/JointState.h>
 #include <tavo_msg/bms.h>
@@ -11,6 +12,7 @@
 #include <tavo_msg/feedback_status.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "communication_struct.h"
@@ -23,6 +25,8 @@ tavo_msg::controller_signal_stamped controller_signal(const serial_feedback_remo
 sensor_msgs::JointState torso_state(const serial_feedback_torso& record);
 sensor_msgs::Imu imu_message(const serial_feedback_imu& record);
 tavo_msg::bms bms_message(const serial_feedback_bms& record);
+// ROS's own battery message from the same record, at full resolution; what the frame does not carry is unknown.
+sensor_msgs::BatteryState battery_state(const serial_feedback_bms& record);
 tavo_msg::feedback_status fault_report(const serial_feedback_errors& record);
 
 // A JointState with one entry in `name` (the body part) and the joint arrays copied.
@@ -40,6 +44,13 @@ template <class Record, class Message>
 std::function<void(const Record&)> publishing(const ros::Publisher& publisher, Message (*build)(const Record&)) {
   return [&publisher, build](const Record& record) { publish(publisher, build(record)); };
 }
+
+// IMU callback; `frame_id` (may be empty) goes into every message's header.
+std::function<void(const serial_feedback_imu&)> imu_publishing(const ros::Publisher& publisher, std::string frame_id);
+
+// Battery callback: tavo_msg/bms on `bms_publisher` and sensor_msgs/BatteryState on `state_publisher`.
+std::function<void(const serial_feedback_bms&)> battery_publishing(const ros::Publisher& bms_publisher,
+                                                                   const ros::Publisher& state_publisher);
 
 std::function<void(const serial_feedback_hand&)> hand_publishing(const ros::Publisher& publisher, const char* name);
 

@@ -35,6 +35,9 @@ class NodeDiagnostics {
   body_health::StreamCounter* stream(const std::string& label, const ros::Publisher& publisher,
                                      body_health::RateBand band);
 
+  // Adds what `extra` writes to the status of the stream named `label` (added before).
+  void annotate(const std::string& label, std::function<void(diagnostic_updater::DiagnosticStatusWrapper&)> extra);
+
   // The four fault sources, and their report streams on `publishers`. The
   // returned callback records each report, then hands it to `publish`.
   std::function<void(const serial_feedback_errors&)> faults(const feedback_publishing::FaultPublishers& publishers,
@@ -52,6 +55,7 @@ class NodeDiagnostics {
     body_health::StreamCounter counter;
     body_health::StreamJudge judge;
     body_health::Verdict verdict;
+    std::function<void(diagnostic_updater::DiagnosticStatusWrapper&)> extra;
   };
   struct FaultSource {
     FaultSource(const char* name_id, const char* part) : name_id(name_id), part(part) {}

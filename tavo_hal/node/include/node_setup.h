@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "node_usage.h"  // the mains answer --help before anything starts
 
 namespace node_setup {
 
@@ -14,6 +13,10 @@ constexpr uint32_t kQueueSize = 100;
 
 // Plain string read from the node's private namespace; unset leaves it empty.
 std::string read_param(const ros::NodeHandle& nh, const char* name);
+
+// A number >= 0 from the private namespace (a number or a string holding one):
+// `fallback` when unset; 0 with one line on stderr naming it when it is anything else.
+double read_non_negative(const ros::NodeHandle& nh, const char* program, const char* name, double fallback);
 
 // Tells once on stderr when the arm and torso codecs have no layouts for `product`.
 void warn_unknown_product(const char* program, const std::string& product);

@@ -28,6 +28,16 @@ std::string hex_word(uint32_t word) {
 
 std::string band_text(RateBand band) { return number(band.low) + " to " + number(band.high); }
 
+// The keys diagnostic_updater's FrequencyStatus reports, over the judge's window.
+void add_frequency_keys(Verdict& verdict, uint64_t events, uint64_t messages, double window, RateBand band) {
+  verdict.values.push_back({"Events in window", std::to_string(events)});
+  verdict.values.push_back({"Events since startup", std::to_string(messages)});
+  verdict.values.push_back({"Duration of window (s)", number(window)});
+  verdict.values.push_back({"Actual frequency (Hz)", number(window > 0 ? events / window : 0.0)});
+  verdict.values.push_back({"Minimum acceptable frequency (Hz)", number(band.low)});
+  verdict.values.push_back({"Maximum acceptable frequency (Hz)", number(band.high)});
+}
+
 }  // namespace
 
 double body_silence(const std::vector<StreamCounter::Snapshot>& streams, double now) {
@@ -43,6 +53,7 @@ Verdict StreamJudge::judge(const StreamCounter::Snapshot& sample, double now, do
   verdict.values.push_back({"expected messages per second", band_text(band_)});
   verdict.values.push_back({"messages", std::to_string(sample.messages)});
   if (sample.messages == 0) {
+    add_frequency_keys(verdict, 0, 0, 0, band_);
     verdict.level = Level::kStale;
     verdict.message = "no message yet";
     return verdict;
@@ -50,9 +61,10 @@ Verdict StreamJudge::judge(const StreamCounter::Snapshot& sample, double now, do
 
   history_.push_back({now, sample});
   while (history_.front().now < now - kRateWindowSeconds) history_.pop_front();
+  const Sample& oldest = history_.front();
+  add_frequency_keys(verdict, sample.messages - oldest.counted.messages, sample.messages, now - oldest.now, band_);
   // Messages after the oldest sample's newest one, over the time they took.
   std::optional<double> rate;
-  const Sample& oldest = history_.front();
   if (sample.messages > oldest.counted.messages && sample.last_time > oldest.counted.last_time) {
     rate =
         static_cast<double>(sample.messages - oldest.counted.messages) / (sample.last_time - oldest.counted.last_time);

@@ -52,9 +52,10 @@ gripper_control_command gripper_position_command(float opening) {
 }
 
 ros::Subscriber subscribe_chassis(ros::NodeHandle& nh, const std::string& topic,
-                                  const std::shared_ptr<ProtocolChassis>& codec) {
-  return subscribe_motor_control(nh, topic, [&codec](const tavo_msg::motor_control& message) {
-    send("chassis", [&] { codec->encode_chassis(joint_command<chassis_control_command>(message)); });
+                                  const std::shared_ptr<ProtocolChassis>& codec, ChassisCommandWatchdog* watchdog) {
+  return subscribe_motor_control(nh, topic, [&codec, watchdog](const tavo_msg::motor_control& message) {
+    const auto command = joint_command<chassis_control_command>(message);
+    send("chassis", [&] { watchdog ? watchdog->send(command) : codec->encode_chassis(command); });
   });
 }
 

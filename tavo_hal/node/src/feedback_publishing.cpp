@@ -2,6 +2,8 @@
 
 #include <ros/time.h>
 
+#include <limits>
+
 #include "feedback_math.h"
 
 namespace feedback_publishing {
@@ -71,6 +73,21 @@ tavo_msg::bms bms_message(const serial_feedback_bms& r) {
   return message;
 }
 
+sensor_msgs::BatteryState battery_state(const serial_feedback_bms& r) {
+  sensor_msgs::BatteryState message;
+  message.header.stamp = ros::Time::now();
+  message.voltage = feedback_math::battery_volts_exact(r.voltage);
+  message.current = feedback_math::battery_amperes_exact(r.current);
+  message.percentage = feedback_math::battery_fraction(r.capital);
+  const float unknown = std::numeric_limits<float>::quiet_NaN();
+  message.temperature = message.charge = message.capacity = message.design_capacity = unknown;
+  message.power_supply_status = sensor_msgs::BatteryState::POWER_SUPPLY_STATUS_UNKNOWN;
+  message.power_supply_health = sensor_msgs::BatteryState::POWER_SUPPLY_HEALTH_UNKNOWN;
+  message.power_supply_technology = sensor_msgs::BatteryState::POWER_SUPPLY_TECHNOLOGY_UNKNOWN;
+  message.present = true;
+  return message;
+}
+
 tavo_msg::feedback_status fault_report(const serial_feedback_errors& r) {
   tavo_msg::feedback_status message;
   message.header.stamp = ros::Time::now();
@@ -84,6 +101,22 @@ tavo_msg::feedback_status fault_report(const serial_feedback_errors& r) {
     message.errors.push_back(std::move(detail));
   }
   return message;
+}
+
+std::function<void(const serial_feedback_imu&)> imu_publishing(const ros::Publisher& publisher, std::string frame_id) {
+  return [&publisher, frame_id = std::move(frame_id)](const serial_feedback_imu& r) {
+    sensor_msgs::Imu message = imu_message(r);
+    message.header.frame_id = frame_id;
+    publish(publisher, message);
+  };
+}
+
+std::function<void(const serial_feedback_bms&)> battery_publishing(const ros::Publisher& bms_publisher,
+                                                                   const ros::Publisher& state_publisher) {
+  return [&bms_publisher, &state_publisher](const serial_feedback_bms& r) {
+    publish(bms_publisher, bms_message(r));
+    publish(state_publisher, battery_state(r));
+  };
 }
 
 std::function<void(const serial_feedback_hand&)> hand_publishing(const ros::Publisher& publisher, const char* name) {

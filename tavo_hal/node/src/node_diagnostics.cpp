@@ -61,8 +61,16 @@ body_health::StreamCounter* NodeDiagnostics::stream(const std::string& label, co
     fill(status, s.verdict);
     status.add("topic", s.topic);
     if (reader) status.add(kStaleDropsKey, stale_feedback_frames(reader));
+    if (s.extra) s.extra(status);
   });
   return &s.counter;
+}
+
+void NodeDiagnostics::annotate(const std::string& label,
+                               std::function<void(diagnostic_updater::DiagnosticStatusWrapper&)> extra) {
+  for (Stream& s : streams_) {
+    if (s.label == label) s.extra = std::move(extra);
+  }
 }
 
 std::function<void(const serial_feedback_errors&)> NodeDiagnostics::faults(

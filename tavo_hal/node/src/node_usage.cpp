@@ -50,7 +50,15 @@ const Parameter kParameters[] = {
     {"function_frame_service_torso_name", "torso function frames (service, osprey and kestrel)", true},
     {"function_frame_service_chassis_auto_calibration_name",
      "chassis auto-calibration function frames (service, osprey and kestrel)", false},
+    {"joint_names/<part>", "joint names of a part on joint_states (left_arm, torso, ...: a list)", true},
     {"diagnostic_period", "seconds between /diagnostics messages (a number; default 1)", true},
+    {"joint_states_rate", "joint_states messages per second (default 100; 0: none)", true},
+    {"imu_torso_frame_id", "frame_id of the torso IMU messages (default empty)", false},
+    {"imu_chassis_frame_id", "frame_id of the central control unit's IMU messages (default empty)", false},
+    {"chassis_command_timeout", "seconds without a chassis command before one stop command (0: off)", false},
+    {"realtime_priority", "SCHED_FIFO priority 1-99 of the frame path's threads (0: off)", true},
+    {"lock_memory", "true: lock the process's memory (mlockall)", true},
+    {"cpu_affinity", "CPU list for the frame path's threads, e.g. 2-3 (empty: any)", true},
 };
 
 }  // namespace
@@ -62,7 +70,7 @@ std::string usage(Node node) {
   text += body ? "Bridges the robot body's CAN bus and ROS as the node \"TAVO_node\".\n"
                : "The body node reduced to torso and arms, as the node \"TAVO_teleoperation\".\n";
   text += "The bus is can0 (TAVO_VIRTUAL_CAN_DIR selects the virtual bus); Ctrl+C ends it with status 0.\n";
-  text += "Private parameters; tavo_hal/config/<product>.yaml sets all but ~diagnostic_period\n";
+  text += "Private parameters; tavo_hal/config/<product>.yaml sets those up to ~joint_names\n";
   text += "(roslaunch tavo_hal " + program + ".launch product:=osprey), and an unset name stays empty:\n";
   for (const Parameter& p : kParameters) {
     if (!body && !p.teleoperation) continue;

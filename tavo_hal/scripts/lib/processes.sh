@@ -100,8 +100,9 @@ start_ros_master() {
   done
 }
 
-# node_params CONFIG: a node's private parameters from a product's YAML file, one _name:=value a line.
-node_params() { sed -n 's/^\([a-z_]*\): *"\{0,1\}\([^"]*\)"\{0,1\} *$/_\1:=\2/p' "$1"; }
+# node_params CONFIG: a node's private parameters from a product's YAML file, one _name:=value a line (top-level
+# names with a value; nested blocks such as joint_names are left to the node's defaults).
+node_params() { sed -n 's/^\([a-z_]*\): *"\{0,1\}\([^" ][^"]*\)"\{0,1\} *$/_\1:=\2/p' "$1"; }
 
 # cpu_user_system_ticks PID: the CPU time PID spent in user and in system mode, in clock ticks.
 cpu_user_system_ticks() { awk '{print $14, $15}' "/proc/$1/stat"; }

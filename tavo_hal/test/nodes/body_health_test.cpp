@@ -50,6 +50,23 @@ TEST(StreamJudge, StaleBeforeTheFirstMessageThenOkInsideTheBand) {
   EXPECT_EQ(value_of(running, "messages"), "2500");
 }
 
+TEST(StreamJudge, CarriesDiagnosticUpdatersFrequencyKeysOverItsWindow) {
+  StreamJudge judge(kJointStreamBand);
+  StreamCounter counter;
+  const Verdict before = judge.judge(counter.snapshot(), 1.0, body_silence({counter.snapshot()}, 1.0));
+  EXPECT_EQ(value_of(before, "Events since startup"), "0");
+  EXPECT_EQ(value_of(before, "Actual frequency (Hz)"), "0");
+
+  // 500 messages a second from t=1, judged once a second up to t=9: the window holds the last 5 s.
+  const Verdict running = run_stream(judge, counter, 500, 1.0005, 9);
+  EXPECT_EQ(value_of(running, "Events in window"), "2500");
+  EXPECT_EQ(value_of(running, "Events since startup"), "4000");
+  EXPECT_EQ(value_of(running, "Duration of window (s)"), "5");
+  EXPECT_EQ(value_of(running, "Actual frequency (Hz)"), "500");
+  EXPECT_EQ(value_of(running, "Minimum acceptable frequency (Hz)"), "450");
+  EXPECT_EQ(value_of(running, "Maximum acceptable frequency (Hz)"), "550");
+}
+
 TEST(StreamJudge, SlowStreamsAreMeasuredOverTheirOwnMessagesNotTheTicks) {
   // A 1 Hz stream sampled every 1.1 s: counting per tick would read 0.9 or
   // 1.8 messages per second; the judge reads 1.0 every time.

@@ -26,10 +26,13 @@ std::vector<std::string> lines_of(const std::string& text) {
 }  // namespace
 
 NodeUnderTest::NodeUnderTest(const std::string& program, const std::string& node_name,
-                             const std::map<std::string, std::string>& params, const std::vector<std::string>& launcher)
+                             const std::map<std::string, std::string>& params,
+                             const std::map<std::string, XmlRpc::XmlRpcValue>& structured,
+                             const std::vector<std::string>& launcher)
     : node_name_(node_name) {
   ros::param::del("/" + node_name);
   for (const auto& kv : params) ros::param::set("/" + node_name + "/" + kv.first, kv.second);
+  for (const auto& kv : structured) ros::param::set("/" + node_name + "/" + kv.first, kv.second);
   if (launcher.empty()) {
     process_ = std::make_unique<ChildProcess>(tavo_program(program), std::vector<std::string>{});
   } else {

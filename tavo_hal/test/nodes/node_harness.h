@@ -25,9 +25,12 @@ using namespace std::chrono_literals;
 // ready() once its dispatcher runs. Stopped with SIGINT on destruction.
 class NodeUnderTest {
  public:
-  // `launcher` (a program and its arguments, empty: none) starts the node program.
+  // `structured` adds parameters that are not plain strings (lists, numbers); `launcher` (a program and its
+  // arguments, empty: none) starts the node program.
   NodeUnderTest(const std::string& program, const std::string& node_name,
-                const std::map<std::string, std::string>& params, const std::vector<std::string>& launcher = {});
+                const std::map<std::string, std::string>& params,
+                const std::map<std::string, XmlRpc::XmlRpcValue>& structured = {},
+                const std::vector<std::string>& launcher = {});
   // Shows the end of the node's standard error when a test has failed.
   ~NodeUnderTest();
   ChildProcess& process() { return *process_; }

@@ -118,4 +118,14 @@ TEST(BatteryUnits, WholeUnitsTruncatedTowardZeroAndPercentOf3500) {
   EXPECT_FLOAT_EQ(feedback_math::battery_percent(-32768), -32768 * 100 / 3500.0);
 }
 
+TEST(BatteryUnits, BatteryStateKeepsHundredthsAndAFractionWithinZeroToOne) {
+  EXPECT_FLOAT_EQ(feedback_math::battery_volts_exact(5299), 52.99f);
+  EXPECT_FLOAT_EQ(feedback_math::battery_amperes_exact(-150), -1.5f);
+  EXPECT_FLOAT_EQ(feedback_math::battery_amperes_exact(-99), -0.99f);
+  EXPECT_FLOAT_EQ(feedback_math::battery_fraction(1750), 0.5f);
+  EXPECT_EQ(feedback_math::battery_fraction(3500), 1.0f);
+  EXPECT_EQ(feedback_math::battery_fraction(4000), 1.0f);
+  EXPECT_EQ(feedback_math::battery_fraction(-20), 0.0f);
+}
+
 }  // namespace

@@ -47,7 +47,7 @@ bool left_arm_feedback_arrives() {
 }
 
 TEST(RealtimeMode, RefusedTheNodeSaysHowToAllowItAndRunsOn) {
-  NodeUnderTest node("tavo_node", "TAVO_node", realtime_params("20", ""), refusing_launcher());
+  NodeUnderTest node("tavo_node", "TAVO_node", realtime_params("20", ""), {}, refusing_launcher());
   ASSERT_TRUE(node.process().running()) << node.process().err();
   ASSERT_TRUE(eventually([&] { return node.err_count("lock_memory refused") == 1; }, 5000ms)) << node.process().err();
   ASSERT_TRUE(eventually([&] { return node.err_count("realtime_priority 20 refused") == 1; }, 5000ms))

@@ -5,6 +5,7 @@ set(NODE_INCLUDE ${PROJECT_SOURCE_DIR}/node/include)
 tavo_add_gtest(node_math_test SOURCES node_math_test.cpp)
 target_include_directories(node_math_test PRIVATE ${NODE_INCLUDE})
 tavo_add_gtest(body_health_test SOURCES body_health_test.cpp LIBS body_health self_check)
+tavo_add_gtest(node_model_test SOURCES node_model_test.cpp LIBS node_model)
 
 tavo_add_gtest(msg_md5_test SOURCES msg_md5_test.cpp LIBS ${catkin_LIBRARIES})
 add_dependencies(msg_md5_test ${catkin_EXPORTED_TARGETS})
@@ -25,3 +26,13 @@ add_dependencies(diagnostics_test tavo_node tavo_teleoperation body_sim ${catkin
 tavo_add_gtest(record_replay_test SOURCES record_replay_test.cpp node_harness.cpp LIBS communication ${catkin_LIBRARIES}
                TIMEOUT 180)
 add_dependencies(record_replay_test tavo_node body_sim can_record can_replay ${catkin_EXPORTED_TARGETS})
+
+# Debian's ROS tools as clients of tavo_node: robot_state_publisher and a tf2_ros buffer, rosdiagnostic and
+# diagnostic_aggregator. tf2_ros is a host package only (the arm64 sysroot does not carry it).
+find_package(tf2_ros QUIET)
+if(tf2_ros_FOUND)
+  tavo_add_gtest(ros_tools_test SOURCES ros_tools_test.cpp node_harness.cpp LIBS communication ${catkin_LIBRARIES}
+                 ${tf2_ros_LIBRARIES} TIMEOUT 180)
+  target_include_directories(ros_tools_test SYSTEM PRIVATE ${tf2_ros_INCLUDE_DIRS})
+  add_dependencies(ros_tools_test tavo_node body_sim ${catkin_EXPORTED_TARGETS})
+endif()

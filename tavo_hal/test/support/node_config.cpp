@@ -11,8 +11,11 @@ std::map<std::string, std::string> product_params(const std::string& config, con
   std::map<std::string, std::string> params;
   for (std::string line; std::getline(in, line);) {
     const auto colon = line.find(':');
-    if (line.empty() || line[0] == '#' || colon == std::string::npos) continue;
-    std::string value = line.substr(line.find_first_not_of(' ', colon + 1));
+    // Top-level names with a value only: nested blocks (joint_names) keep their defaults.
+    if (line.empty() || line[0] == '#' || line[0] == ' ' || colon == std::string::npos) continue;
+    const auto value_start = line.find_first_not_of(' ', colon + 1);
+    if (value_start == std::string::npos) continue;
+    std::string value = line.substr(value_start);
     if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
     params[line.substr(0, colon)] = value;
   }

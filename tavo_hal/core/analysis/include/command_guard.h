@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <iostream>
+#include <string>
 #include <vector>
 
 namespace command_guard {
@@ -17,23 +18,28 @@ struct Field {
   size_t needed;
 };
 
-// True when the command can be encoded; otherwise one line on standard error
-// naming the command and the problem. Nothing is formatted on the good path.
-inline bool usable(const char* command, std::initializer_list<Field> fields) {
+// What keeps the command from being encoded; empty when nothing does (and
+// then nothing was formatted).
+inline std::string problem(std::initializer_list<Field> fields) {
   for (const Field& f : fields) {
     if (f.values.size() < f.needed) {
-      std::cerr << command << " not sent: " << f.name << " has " << f.values.size() << " element"
-                << (f.values.size() == 1 ? "" : "s") << ", needs " << f.needed << std::endl;
-      return false;
+      return std::string(f.name) + " has " + std::to_string(f.values.size()) + " element" +
+             (f.values.size() == 1 ? "" : "s") + ", needs " + std::to_string(f.needed);
     }
     for (size_t i = 0; i < f.needed; ++i) {
-      if (std::isnan(f.values[i])) {
-        std::cerr << command << " not sent: " << f.name << "[" << i << "] is NaN" << std::endl;
-        return false;
-      }
+      if (std::isnan(f.values[i])) return std::string(f.name) + "[" + std::to_string(i) + "] is NaN";
     }
   }
-  return true;
+  return {};
+}
+
+// True when the command can be encoded; otherwise one line on standard error
+// naming the command and the problem.
+inline bool usable(const char* command, std::initializer_list<Field> fields) {
+  const std::string wrong = problem(fields);
+  if (wrong.empty()) return true;
+  std::cerr << command << " not sent: " << wrong << std::endl;
+  return false;
 }
 
 }  // namespace command_guard
