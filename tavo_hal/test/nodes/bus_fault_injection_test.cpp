@@ -232,18 +232,20 @@ TEST(BusFaultInjection, EveryBodyIdentifierAtEveryLength) {
   ASSERT_TRUE(chassis_imu.collector.connected() && torso_imu.collector.connected());
   ASSERT_TRUE(battery.collector.connected() && remote.collector.connected());
 
+  // One frame per identifier and length every 60 ms: no stream is sent faster than it is read (the battery's
+  // 50 ms is the slowest), so none has frames to drop as stale.
   BusPeer bus;
-  for (uint32_t id : kBodyIds) {
-    for (size_t len = 0; len <= 64; ++len) {
+  for (size_t len = 0; len <= 64; ++len) {
+    for (uint32_t id : kBodyIds) {
       auto frame = std::make_shared<CAN_frame>();
       frame->can_id = id;
       frame->len = static_cast<uint8_t>(len);
       for (size_t i = 0; i < len; ++i) frame->data.push_back(static_cast<uint8_t>(0x11 * (i % 7)));
       bus.send(frame);
     }
+    std::this_thread::sleep_for(60ms);
   }
 
-  // The battery stream takes one frame per 50 ms: the slowest to work off.
   ASSERT_TRUE(battery.collector.wait(battery.expected, 15000ms)) << battery.collector.count();
   EXPECT_TRUE(eventually(
       [&] {
