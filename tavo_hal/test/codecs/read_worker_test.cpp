@@ -130,9 +130,10 @@ TEST(ReadWorkerPacing, TwoFramesBackToBackOnAOneMillisecondStreamBothGoOutWithin
 }
 
 // Ten at once are more than the battery stream keeps waiting (two): the
-// worker, woken by the first, may take that one before the rest arrive; then
-// the newest two follow a pass apart. The others are dropped and counted.
-TEST(ReadWorkerPacing, TenBatteryFramesAtOnceLeaveTheNewestTwoOrThree) {
+// worker, woken by the first, may take the one or two there before the rest
+// arrive; then the newest two follow a pass later. The others are dropped and
+// counted.
+TEST(ReadWorkerPacing, TenBatteryFramesAtOnceLeaveTheNewestTwoToFour) {
   std::mutex mutex;
   std::vector<Clock::time_point> stamps;
   ProtocolCCU ccu;
@@ -153,7 +154,7 @@ TEST(ReadWorkerPacing, TenBatteryFramesAtOnceLeaveTheNewestTwoOrThree) {
   std::this_thread::sleep_for(150ms);
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_GE(stamps.size(), 2u);
-  EXPECT_LE(stamps.size(), 3u);
+  EXPECT_LE(stamps.size(), 4u);
   EXPECT_EQ(stamps.size() + stale_feedback_frames("bms_read") - dropped_before, 10u);
   EXPECT_LE(stamps.back() - start, 150ms) << "not 450 ms, as one frame per 50 ms pass would take";
   EXPECT_LT(stamps.front() - start, 25ms) << "the first frame waits for nothing";

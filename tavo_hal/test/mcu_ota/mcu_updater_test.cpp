@@ -267,9 +267,14 @@ TEST(FaultTest, FlashWriteErrorRequestsARebootAndANewAttempt) {
       out.find("ERROR: got flash write error, need reboot\n\033[1;31mOTA failed once: 1\033[0m\ntry OTA from #2\n"),
       std::string::npos)
       << out;
-  const auto requests = s.frames_of_type(REQUEST_OTA);
-  EXPECT_TRUE(std::any_of(requests.begin(), requests.end(),
-                          [](const SeenFrame& f) { return f.payload == hex_bytes("01 03") && f.can_len == 12; }));
+  // The bus observer may still be reading the request when the updater has said the line after it.
+  EXPECT_TRUE(eventually(
+      [&] {
+        const auto requests = s.frames_of_type(REQUEST_OTA);
+        return std::any_of(requests.begin(), requests.end(),
+                           [](const SeenFrame& f) { return f.payload == hex_bytes("01 03") && f.can_len == 12; });
+      },
+      2s));
   EXPECT_TRUE(s.sim_says("mcu_sim: reboot request (01 03)", 2s));
 }
 

@@ -46,15 +46,24 @@ bool left_arm_feedback_arrives() {
   return arm.wait(1, 2000ms);
 }
 
+// The sanitizers' runtimes take mlockall over and let it succeed, so only a plain build can see it refused.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kRealMlockall = false;
+#else
+constexpr bool kRealMlockall = true;
+#endif
+
 TEST(RealtimeMode, RefusedTheNodeSaysHowToAllowItAndRunsOn) {
   NodeUnderTest node("tavo_node", "TAVO_node", realtime_params("20", ""), {}, refusing_launcher());
   ASSERT_TRUE(node.process().running()) << node.process().err();
-  ASSERT_TRUE(eventually([&] { return node.err_count("lock_memory refused") == 1; }, 5000ms)) << node.process().err();
   ASSERT_TRUE(eventually([&] { return node.err_count("realtime_priority 20 refused") == 1; }, 5000ms))
       << node.process().err();
   EXPECT_EQ(node.err_count("`ulimit -r 20`"), 1u) << node.process().err();
   EXPECT_EQ(node.err_count("- rtprio 20\" in /etc/security/limits.d/"), 1u) << node.process().err();
-  EXPECT_EQ(node.err_count("`ulimit -l unlimited`"), 1u) << node.process().err();
+  if (kRealMlockall) {
+    EXPECT_EQ(node.err_count("lock_memory refused"), 1u) << node.process().err();
+    EXPECT_EQ(node.err_count("`ulimit -l unlimited`"), 1u) << node.process().err();
+  }
   EXPECT_TRUE(left_arm_feedback_arrives());
   EXPECT_EQ(node.process().stop(), 0);
 }

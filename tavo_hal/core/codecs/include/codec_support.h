@@ -135,7 +135,7 @@ std::thread start_read_worker(const char* thread_name, StopSignal& stop, std::sh
   auto wakeup = std::make_shared<Wakeup>();
   FrameSignal::of(queue)->listen(wakeup);
   stop.attach(wakeup);
-  return std::thread([thread_name, &stop, queue, period, min_len, decode, &publish, wakeup] {
+  std::thread worker([thread_name, &stop, queue, period, min_len, decode, &publish, wakeup] {
     set_thread_name(thread_name);
     const auto waiting = [&queue] { return queue && queue->size_approx() > 0; };
     ReadSchedule schedule(period);
@@ -170,4 +170,6 @@ std::thread start_read_worker(const char* thread_name, StopSignal& stop, std::sh
       if (taken > 0) schedule.passed(pass);
     }
   });
+  name_started_thread(worker, thread_name);
+  return worker;
 }

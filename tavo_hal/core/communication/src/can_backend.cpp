@@ -59,7 +59,9 @@ void CanBackend::start() {
     set_thread_name("can_reader");
     read_loop();
   });
+  name_started_thread(reader_, "can_reader");
   writer_ = std::thread([this] { write_loop(); });
+  name_started_thread(writer_, "can_writer");
 }
 
 void CanBackend::stop() {

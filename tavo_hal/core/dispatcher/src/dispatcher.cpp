@@ -75,8 +75,10 @@ void Dispatcher::setCodecSet(std::shared_ptr<CodecSet> codecSet) {
 void Dispatcher::start() {
   if (running_.exchange(true)) return;
   combine_thread_ = std::thread(&Dispatcher::CombineFeedbackQueues, this);
+  name_started_thread(combine_thread_, "combine_thread");
   say("CombineFeedbackQueues thread started");
   dispatch_thread_ = std::thread(&Dispatcher::startDispatch, this);
+  name_started_thread(dispatch_thread_, "dispatch_thread");
   say("startDispatch thread started");
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 // Names the calling thread. Linux limits names to 15 characters; a failure is
 // reported with perror and otherwise ignored.
@@ -13,4 +14,12 @@ inline void set_thread_name(const char* name) {
     errno = rc;
     perror("pthread_setname_np failed");
   }
+}
+
+// Names a thread just started, as the thread itself will: the name is in place
+// once its starter returns (the real-time mode finds the frame path's threads
+// by name right after the bus and the dispatcher have started). Failures are
+// left to the thread's own set_thread_name to report.
+inline void name_started_thread(std::thread& thread, const char* name) {
+  pthread_setname_np(thread.native_handle(), name);
 }
