@@ -206,10 +206,13 @@ TEST(ProtocolChassisConcurrency, SerialCallbackReplacedWhileEncoding) {
   std::atomic<bool> done{false};
   std::atomic<int> swaps{0};
   int encodes = 0;
-  // The encoder goes on until the swaps have overlapped it for a while, however the threads are scheduled.
+  // The encoder goes on until the swaps have overlapped it for a while and both callbacks were called, however
+  // the threads are scheduled (a swapper that ran only while the encoder was preempted overlaps nothing); the cap
+  // ends a run in which the replaced callback is never called.
   std::thread encoder([&] {
     const chassis_control_command command = golden_command();
-    for (; encodes < 20000 || swaps < 1000; ++encodes) codec.encode_chassis(command);
+    for (; encodes < 5000000 && (encodes < 20000 || swaps < 1000 || first == 0 || second == 0); ++encodes)
+      codec.encode_chassis(command);
     done = true;
   });
   while (!done) codec.setSerialPublishCallback(++swaps % 2 ? to_second : to_first);
