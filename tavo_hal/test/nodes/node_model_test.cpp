@@ -100,7 +100,8 @@ TEST(ChassisWatchdog, OneStopPerSilenceHoldingTheSteeringAnglesNoneWhileCommands
   EXPECT_FALSE(watchdog.poll(last + 0.19));
   const auto stop = watchdog.poll(last + 0.2);
   ASSERT_TRUE(stop);
-  EXPECT_EQ(stop->p_des, std::vector<float>(3, 0.3f + 0.01f * 49));
+  ASSERT_EQ(stop->p_des.size(), 3u);
+  for (float angle : stop->p_des) EXPECT_FLOAT_EQ(angle, 0.3f + 0.01f * 49);  // arm64 may fuse the multiply-add
   EXPECT_EQ(stop->v_des, std::vector<float>(6, 0.0f));
   EXPECT_TRUE(watchdog.stopped());
   EXPECT_FALSE(watchdog.poll(last + 0.3));
