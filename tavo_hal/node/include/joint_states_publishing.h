@@ -1,7 +1,10 @@
 // joint_states for RViz, robot_state_publisher and every tool that reads
 // sensor_msgs/JointState with one name per joint. The parts' feedback callbacks
 // store their newest values on a board; a wall timer on the spinner threads
-// publishes what is fresh at ~joint_states_rate, off the frame path.
+// publishes what is fresh at ~joint_states_rate, off the frame path. While
+// there is nothing to publish (no subscriber, no part heard from) the timer
+// looks only kIdleRate times a second, so an idle node does not wake at the
+// full rate for nothing.
 #pragma once
 
 #include <ros/node_handle.h>
@@ -22,6 +25,7 @@
 class JointStatesPublishing {
  public:
   static constexpr double kDefaultRate = 100.0;
+  static constexpr double kIdleRate = 10.0;
 
   // Reads ~joint_states_rate (0: off); `program` starts its complaints.
   JointStatesPublishing(ros::NodeHandle& private_nh, const char* program);
@@ -37,11 +41,15 @@ class JointStatesPublishing {
   void start();
 
  private:
-  void publish();
+  // True when a message went out.
+  bool publish();
+  // The timer at `rate`, unless it runs at that rate already.
+  void pace(double rate);
 
   ros::NodeHandle private_nh_;
   const char* program_;
   double rate_;
+  double timer_rate_ = 0.0;
   JointStateBoard board_;
   ros::Publisher publisher_;
   ros::WallTimer timer_;

@@ -2,6 +2,7 @@
 
 #include <sensor_msgs/JointState.h>
 
+#include <algorithm>
 #include <array>
 #include <iostream>
 
@@ -50,15 +51,23 @@ void JointStatesPublishing::start() {
   if (rate_ <= 0) return;
   // Relative to the node's namespace, so that ns and remapping apply.
   publisher_ = ros::NodeHandle().advertise<sensor_msgs::JointState>("joint_states", node_setup::kQueueSize);
-  timer_ =
-      private_nh_.createWallTimer(ros::WallDuration(1.0 / rate_), [this](const ros::WallTimerEvent&) { publish(); });
+  timer_rate_ = std::min(rate_, kIdleRate);
+  timer_ = private_nh_.createWallTimer(ros::WallDuration(1.0 / timer_rate_), [this](const ros::WallTimerEvent&) {
+    pace(publish() ? rate_ : std::min(rate_, kIdleRate));
+  });
 }
 
-void JointStatesPublishing::publish() {
-  if (publisher_.getNumSubscribers() == 0) return;  // nobody listens: nothing to gather
+void JointStatesPublishing::pace(double rate) {
+  if (rate == timer_rate_) return;
+  timer_rate_ = rate;
+  timer_.setPeriod(ros::WallDuration(1.0 / rate));
+}
+
+bool JointStatesPublishing::publish() {
+  if (publisher_.getNumSubscribers() == 0) return false;  // nobody listens: nothing to gather
   JointSample sample;
   board_.collect(body_health::steady_seconds(), sample);
-  if (sample.name.empty()) return;
+  if (sample.name.empty()) return false;
   sensor_msgs::JointState message;
   message.header.stamp = ros::Time::now();
   message.name = std::move(sample.name);
@@ -66,6 +75,7 @@ void JointStatesPublishing::publish() {
   message.velocity = std::move(sample.velocity);
   message.effort = std::move(sample.effort);
   publisher_.publish(message);
+  return true;
 }
 
 void store_joints(JointStateBoard& board, size_t slot, const serial_feedback_chassis& r, double now) {
