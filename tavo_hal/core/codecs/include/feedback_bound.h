@@ -9,12 +9,15 @@
 // them all; older ones are dropped, counted per stream and reported on standard
 // error in one line per episode.
 //
-// Passes are seven eighths of a period apart (ReadSchedule), so a frame waits
-// at most one pass: 0.9 ms in a 1 ms stream, 1.75 ms in the hands' 2 ms stream,
-// 4.4 ms in the chassis IMU's and 44 ms in the battery's. A stream at its
-// read rate that the machine jitters (two frames in one pass) loses nothing;
-// a stall longer than kFeedbackMaxWait costs the frames it made stale, and the
-// stream is young again at the next pass.
+// Passes are seven eighths of a period apart (ReadSchedule), so a stream that
+// arrives no faster than it is read keeps as many frames as it gathers in
+// kFeedbackMaxWait: 9 for the 1 ms streams, 4 for the hands' 2 ms stream, 2
+// for the CCU's IMU and battery. 8 ms lies above the scheduling hiccups of a
+// busy, not real-time Linux (a few milliseconds), so ordinary jitter loses
+// nothing, and far below the seconds an unbounded backlog reached. A longer
+// stall costs the frames it made stale, and the stream is young again at the
+// next pass; a stream that arrives faster than it is read keeps up as long as
+// a pass can publish what arrived since the last one.
 #pragma once
 
 #include <atomic>
@@ -26,7 +29,7 @@
 #include "communication_struct.h"
 #include "drop_episode.h"
 
-constexpr std::chrono::milliseconds kFeedbackMaxWait{4};
+constexpr std::chrono::milliseconds kFeedbackMaxWait{8};
 // An episode of drops ends after this long without one; its line then goes out.
 constexpr std::chrono::seconds kFeedbackDropQuiet{1};
 
