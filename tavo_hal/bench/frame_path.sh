@@ -3,15 +3,16 @@
 # from ROS to bus. body_sim plays a "kestrel" body at the design rates for
 # DURATION seconds (default 60) on a private virtual bus; frame_path_probe
 # listens on the bus and on every feedback topic and matches frames with
-# messages. Also: tavo_node's CPU share idle and under load, in total and per
-# thread, and its peak memory.
+# messages, and gives the age of the left arm messages (it swings that arm).
+# Also: tavo_node's CPU share idle and under load, in total and per thread,
+# and its peak memory.
 # Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS, STRESS, REALTIME, FLOOD,
 # NODE_ARGS)
 #   STRESS=N    N CPU hogs (stress-ng --cpu N) beside it while body_sim plays
 #   REALTIME=1  tavo_node with its real-time parameters, body_sim and the probe at SCHED_FIFO (the body
 #               is hardware on a robot, and its controller would be real-time too)
-#   FLOOD=X     body_sim at X times the design rates; tavo_node's resident memory every 5 s and the age of
-#               the left arm messages (the probe swings that arm), instead of the command phase
+#   FLOOD=X     body_sim at X times the design rates; tavo_node's resident memory every 5 s, instead of
+#               the command phase
 #   NODE_ARGS   more private parameters for tavo_node, e.g. NODE_ARGS=_joint_states_rate:=0
 set -euo pipefail
 export PATH=/usr/bin:/bin:$PATH
@@ -71,7 +72,7 @@ mapfile -t params < <(node_params "$root/tavo_hal/config/kestrel.yaml")
 read -ra node_args <<<"${NODE_ARGS:-}"
 start "$run_dir/node.out" "$bin/tavo_node" "${params[@]}" "${node_args[@]}"
 node=$started
-start "$run_dir/probe.out" "${fifo[@]}" "$bin/frame_path_probe" "$command_seconds" ${flood:+--sweep}
+start "$run_dir/probe.out" "${fifo[@]}" "$bin/frame_path_probe" "$command_seconds"
 probe=$started
 wait_for_line "$run_dir/probe.out" '^ready' 30 || {
   echo "frame_path: probe not ready" >&2

@@ -1,15 +1,13 @@
 // frame_path_probe: the measuring end of bench/frame_path.sh. It joins the bus
 // as a listener and subscribes to every feedback topic of "kestrel"; each
 // frame's bus time stamp is matched, in order per stream, with the receive
-// time of its message. Then it publishes left arm and torso commands at
-// 100 Hz and 500 Hz and matches each with its frame on the bus. At the end it
-// prints the frames each stream's /diagnostics status counts as dropped stale.
-//
-// With --sweep (a body playing faster than the streams are read, so frames are
-// dropped and matching in order no longer holds) it swings the left arm's
-// first joint to and fro during the feedback phase and matches each left arm
-// message with the newest frame that carried its position: the age of what
-// was published.
+// time of its message (a stream that dropped frames cannot be paired so and
+// shows no latency). During the feedback phase it swings the left arm's first
+// joint to and fro and matches each left arm message with the newest frame that
+// carried its position: the age of what was published, dropped frames or not.
+// Then it publishes left arm and torso commands at 100 Hz and 500 Hz and
+// matches each with its frame on the bus. At the end it prints the frames each
+// stream's /diagnostics status counts as dropped stale.
 #include <diagnostic_msgs/DiagnosticArray.h>
 #include <ros/ros.h>
 #include <sensor_msgs/Imu.h>
@@ -23,7 +21,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -226,11 +223,10 @@ class StaleDrops {
 
 }  // namespace
 
-// Usage: frame_path_probe [COMMAND_SECONDS] [--sweep]
+// Usage: frame_path_probe [COMMAND_SECONDS]
 int main(int argc, char** argv) {
   ros::init(argc, argv, "frame_path_probe");
   const double command_seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-  const bool sweep = argc > 2 && std::strcmp(argv[2], "--sweep") == 0;
   ros::NodeHandle nh;
   Stamps bus, received;
   ArmSweep arm_sweep;
@@ -287,9 +283,11 @@ int main(int argc, char** argv) {
   std::printf("ready\n");
   std::fflush(stdout);
 
-  // The left arm's first joint swings between 0.6 and 2.6 rad (1 rad/s in body_sim) until the phase ends.
-  std::atomic<bool> swinging{sweep};
+  // The left arm's first joint swings between 0.6 and 2.6 rad (1 rad/s in body_sim) from the first frame
+  // until the phase ends; not before, so that the node's idle figure has no commands in it.
+  std::atomic<bool> swinging{true};
   std::thread swing([&] {
+    while (swinging && bus.last_any(feedback_ids) == 0) ros::WallDuration(0.01).sleep();
     for (int k = 0; swinging; ++k) {
       commands[0].publish(joint_command((k / 100) % 2 ? 0.6f : 2.6f));
       ros::WallDuration(0.02).sleep();
@@ -311,18 +309,20 @@ int main(int argc, char** argv) {
   for (const auto& s : kStreams) {
     const auto frames = bus.take(s.can_id);
     const auto messages = received.take(s.can_id);
-    const Latency l = latency(frames, messages);
-    std::printf("%-32s 0x%03X %8zu %8zu %6zd %9.3f %9.3f %9.3f\n", s.topic, s.can_id, frames.size(), messages.size(),
-                static_cast<ssize_t>(frames.size()) - static_cast<ssize_t>(messages.size()), l.p50, l.p99, l.max);
+    const ssize_t lost = static_cast<ssize_t>(frames.size()) - static_cast<ssize_t>(messages.size());
+    std::printf("%-32s 0x%03X %8zu %8zu %6zd", s.topic, s.can_id, frames.size(), messages.size(), lost);
+    if (lost == 0) {
+      const Latency l = latency(frames, messages);
+      std::printf(" %9.3f %9.3f %9.3f\n", l.p50, l.p99, l.max);
+    } else {
+      std::printf(" %9s %9s %9s\n", "-", "-", "-");
+    }
   }
-  if (sweep) {
-    std::printf("(frames and messages are paired in order above, which holds only for a stream that dropped none)\n");
-    const Latency age = arm_sweep.ages();
-    std::printf(
-        "age of the left arm messages (bus frame to subscriber, %zu matched by value): p50 %.3f ms  p99 %.3f "
-        "ms  max %.3f ms\n",
-        age.matched, age.p50, age.p99, age.max);
-  }
+  const Latency age = arm_sweep.ages();
+  std::printf(
+      "age of the left arm messages (bus frame to subscriber, %zu matched by value): p50 %.3f ms  p99 %.3f "
+      "ms  max %.3f ms\n",
+      age.matched, age.p50, age.p99, age.max);
   std::printf("/joint_states messages received: %llu\n", static_cast<unsigned long long>(joint_states.load()));
   std::fflush(stdout);
 
