@@ -5,7 +5,10 @@
 # listens on the bus and on every feedback topic and matches frames with
 # messages, and gives the age of the left arm messages (it swings that arm).
 # Also: tavo_node's CPU share idle and under load, in total and per thread,
-# and its peak memory.
+# and its peak memory; and how late the machine itself woke a 1 ms sleeper at
+# the highest real-time priority meanwhile (wake_latency), which no program in
+# the machine can hold up: what it shows is the platform's (a virtual
+# machine's host), and the node cannot do better.
 # Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS, STRESS, REALTIME, FLOOD,
 # NODE_ARGS)
 #   STRESS=N    N CPU hogs (stress-ng --cpu N) beside it while body_sim plays
@@ -43,7 +46,7 @@ if [ "$stress" -gt 0 ] && ! command -v stress-ng >/dev/null; then
   echo "frame_path: stress-ng is missing (make setup installs it)" >&2
   exit 2
 fi
-for program in body_sim tavo_node frame_path_probe; do
+for program in body_sim tavo_node frame_path_probe wake_latency; do
   [ -x "$bin/$program" ] || { echo "frame_path: $bin/$program is missing" >&2; exit 2; }
 done
 
@@ -140,11 +143,21 @@ if [ "$stress" -gt 0 ]; then
 fi
 start "$run_dir/sim.out" "${fifo[@]}" "$bin/body_sim" --product kestrel --duration "$duration" --rate-scale "$rates"
 sim=$started
+if chrt -f 99 true 2>/dev/null; then
+  start "$run_dir/wake.out" chrt -f 99 "$bin/wake_latency" "$duration"
+  wake_label="machine, a 1 ms sleeper at SCHED_FIFO 99:"
+else
+  start "$run_dir/wake.out" "$bin/wake_latency" "$duration"
+  wake_label="machine, a 1 ms sleeper (SCHED_FIFO refused):"
+fi
 if [ -n "$flood" ]; then
   memory_while "$sim" &
   sampler=$!
 fi
+faults_before=$(major_faults "$node")
 measure_cpu "under load (~$(awk -v r="$rates" 'BEGIN { print 2950 * r }') frames/s)" load wait "$sim"
+echo "tavo_node major page faults under load: $(($(major_faults "$node") - faults_before))"
+echo "$wake_label $(cat "$run_dir/wake.out")"
 [ -z "${sampler:-}" ] || wait "$sampler"
 [ -z "${hogs:-}" ] || kill -INT -- "-$hogs" 2>/dev/null || true
 

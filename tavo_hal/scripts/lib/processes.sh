@@ -110,6 +110,9 @@ cpu_user_system_ticks() { awk '{print $14, $15}' "/proc/$1/stat"; }
 # cpu_ticks PID: the CPU time PID spent in user plus system mode, in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
+# major_faults PID: page faults of PID that had to read from a file (code or data the kernel had dropped).
+major_faults() { awk '{print $12}' "/proc/$1/stat"; }
+
 # thread_cpu_ticks PID: one line per thread of PID, "TID NAME TICKS" (user plus system mode, in clock ticks;
 # blanks in a thread name become underscores).
 thread_cpu_ticks() {
