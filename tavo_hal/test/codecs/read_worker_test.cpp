@@ -258,8 +258,8 @@ TEST(FeedbackBound, AStreamFedFasterThanItsBoundStaysYoungAndCountsItsDrops) {
   EXPECT_GE(published.size() + dropped + waiting, pushed);
   EXPECT_GT(dropped, pushed / 4);
   EXPECT_LT(oldest_after(published, 0), 0.02) << "an age the bound should have cut";
-  EXPECT_EQ(err.find("timed_read: dropped " + std::to_string(dropped) +
-                     " stale feedback frames (kept the newest " + std::to_string(depth) + " waiting), over "),
+  EXPECT_EQ(err.find("timed_read: dropped " + std::to_string(dropped) + " stale feedback frames (kept the newest " +
+                     std::to_string(depth) + " waiting), over "),
             0u)
       << err;
 }
