@@ -11,7 +11,7 @@
 # machine's host), and the node cannot do better.
 # Usage: frame_path.sh BUILD_DIR   (env: DURATION, IDLE_SECONDS, COMMAND_SECONDS, STRESS, REALTIME, FLOOD,
 # NODE_ARGS)
-#   STRESS=N    N CPU hogs (stress-ng --cpu N) beside it while body_sim plays
+#   STRESS=N    N CPU hogs (stress-ng --cpu N) beside it while body_sim plays and through the command phase
 #   REALTIME=1  tavo_node with its real-time parameters, body_sim and the probe at SCHED_FIFO (the body
 #               is hardware on a robot, and its controller would be real-time too)
 #   FLOOD=X     body_sim at X times the design rates; tavo_node's resident memory every 5 s, instead of
@@ -138,7 +138,9 @@ echo "frame path: kestrel at ${rates} x the design rates for ${duration} s (idle
 grep -h 'real-time mode\|refused' "$run_dir/node.out" "$run_dir/stderr.log" 2>/dev/null || true
 measure_cpu "idle (no frames)" idle sleep "$idle"
 if [ "$stress" -gt 0 ]; then
-  start /dev/null stress-ng --cpu "$stress" --timeout "$((duration + 5))s" --quiet
+  # Until the probe is done; the time-out only bounds a run that went wrong.
+  hog_seconds=$(awk -v d="$duration" -v c="$command_seconds" 'BEGIN { printf "%d", d + 4 * c + 60 }')
+  start /dev/null stress-ng --cpu "$stress" --timeout "${hog_seconds}s" --quiet
   hogs=$started
 fi
 start "$run_dir/sim.out" "${fifo[@]}" "$bin/body_sim" --product kestrel --duration "$duration" --rate-scale "$rates"
@@ -159,10 +161,10 @@ measure_cpu "under load (~$(awk -v r="$rates" 'BEGIN { print 2950 * r }') frames
 echo "tavo_node major page faults under load: $(($(major_faults "$node") - faults_before))"
 echo "$wake_label $(cat "$run_dir/wake.out")"
 [ -z "${sampler:-}" ] || wait "$sampler"
-[ -z "${hogs:-}" ] || kill -INT -- "-$hogs" 2>/dev/null || true
 
 grep '^body_sim sent per stream' "$run_dir/sim.out" || true
 wait "$probe" || true
+[ -z "${hogs:-}" ] || kill -INT -- "-$hogs" 2>/dev/null || true
 grep -v '^ready' "$run_dir/probe.out"
 print_thread_table
 echo "tavo_node peak resident memory: $(memory_kb "$node" VmHWM) kB"
