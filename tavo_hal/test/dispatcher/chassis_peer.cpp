@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   dispatcher->setCodecSet(codecs);
   dispatcher->start();
   dispatcher->RegisterControlCallback();
-  std::cout << "joined" << std::endl;
+  // One write: the dispatcher's threads print their start lines meanwhile.
+  std::cout << "joined\n" << std::flush;
 
   while (!interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   return 0;
